@@ -1,0 +1,36 @@
+# Pixora: `make demo` runs the example graphs, `make test` builds and runs the tests,
+# `make bench` runs the benchmarks against OpenCV. Each installs what is missing first.
+BUILD ?= build
+BUILD_BENCH ?= build-bench
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+
+.PHONY: all deps build demo test bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	@scripts/demo.sh $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench:
+	@scripts/install-deps.sh --bench
+	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPIXORA_BENCH=ON -DPIXORA_TESTS=OFF
+	cmake --build $(BUILD_BENCH) -j $(JOBS) --target pixora_bench
+	$(BUILD_BENCH)/pixora_bench --benchmark_out=$(BUILD_BENCH)/bench.json --benchmark_out_format=json \
+	  $(BENCH_ARGS)
+	@echo "Results also written to $(BUILD_BENCH)/bench.json"
+
+clean:
+	rm -rf $(BUILD) $(BUILD_BENCH) build-asan out

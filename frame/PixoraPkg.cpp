@@ -1,0 +1,30 @@
+// The explicit list of units: their load-time initialisation, then their RegisterPkg calls.
+#include "frame/PixoraPkg.h"
+
+#include <mutex>
+
+#include "filters/point/PXNegative.h"
+#include "filters/point/PXSolarize.h"
+#include "generators/PXJaehneDispatcher.h"
+#include "generators/PXJaehneGen.h"
+#include "io/PXMediaFileSink.h"
+#include "io/PXMediaFileSource.h"
+
+namespace pixora {
+
+void RegisterPackage() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        PXJaehneDispatcher::Initialize();
+
+        PXNegative::RegisterPkg();
+        PXSolarize::RegisterPkg();
+        PXJaehneGen::RegisterPkg();
+        PXMediaFileSource::RegisterPkg();
+        PXMediaFileSink::RegisterPkg();
+    });
+}
+
+}  // namespace pixora
+
+extern "C" __attribute__((visibility("default"))) void PixoraRegisterPackage() { pixora::RegisterPackage(); }

@@ -1,0 +1,69 @@
+// Small persistent sub-objects that many components publish: a region of interest, a size and
+// an offset. Each takes its owner's change-notify lock.
+#pragma once
+
+#include "platform/kernels/View.h"
+#include "platform/props/PXProperties.h"
+
+namespace pixora {
+
+// The region of interest: a rectangle that is used only when Enabled.
+class TPXRectRegion final : public TLockPersistent {
+public:
+    explicit TPXRectRegion(TChangeNotifyLock& lock) : TLockPersistent(lock) { AutoInitProperties(Properties()); }
+    static const TPropertyTable& Properties();
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+
+    bool GetEnabled() const { return ReadLocked(FEnabled); }
+    void SetEnabled(bool value) { SetPublished(&TPXRectRegion::FEnabled, value); }
+    TRect GetRectangle() const;
+    void SetRectangle(const TRect& rect);
+
+    // The rectangle to process in a frame of that size: the whole frame when disabled, else the
+    // region clamped to the frame (possibly empty).
+    TRect Clamp(int frameWidth, int frameHeight) const;
+
+private:
+    bool FEnabled;
+    int32_t FX, FY, FWidth, FHeight;
+};
+
+// A width and a height in pixels, at least 1 each.
+class TPXImageSize final : public TLockPersistent {
+public:
+    explicit TPXImageSize(TChangeNotifyLock& lock) : TLockPersistent(lock) { AutoInitProperties(Properties()); }
+    TPXImageSize(TChangeNotifyLock& lock, int width, int height) : TPXImageSize(lock) { SetSize(width, height); }
+    static const TPropertyTable& Properties();
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+
+    int GetWidth() const { return ReadLocked(FWidth); }
+    int GetHeight() const { return ReadLocked(FHeight); }
+    TSize GetSize() const;
+    void SetWidth(int32_t value) { SetPublished(&TPXImageSize::FWidth, value); }
+    void SetHeight(int32_t value) { SetPublished(&TPXImageSize::FHeight, value); }
+    void SetSize(int width, int height) {
+        SetWidth(width);
+        SetHeight(height);
+    }
+
+private:
+    int32_t FWidth, FHeight;
+};
+
+// The offset record of the signal framework: integer CX, CY.
+class TQNOffset final : public TLockPersistent {
+public:
+    explicit TQNOffset(TChangeNotifyLock& lock) : TLockPersistent(lock) { AutoInitProperties(Properties()); }
+    static const TPropertyTable& Properties();
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+
+    int GetCX() const { return ReadLocked(FCX); }
+    int GetCY() const { return ReadLocked(FCY); }
+    void SetCX(int32_t value) { SetPublished(&TQNOffset::FCX, value); }
+    void SetCY(int32_t value) { SetPublished(&TQNOffset::FCY, value); }
+
+private:
+    int32_t FCX, FCY;
+};
+
+}  // namespace pixora

@@ -1,0 +1,213 @@
+// The band thread pool, the inline executor and the band rule.
+#include "platform/threads/PXBandPool.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <string>
+
+#include "platform/base/PXErrors.h"
+
+namespace pixora {
+
+namespace {
+
+// The pool whose task the current thread is running (workers: always their own pool).
+thread_local const TBandPool* tActivePool = nullptr;
+
+// Runs every task inline; the first exception is rethrown once all have run.
+void RunInline(int taskCount, const std::function<void(int)>& task) {
+    std::exception_ptr error;
+    for (int i = 0; i < taskCount; ++i) {
+        try {
+            task(i);
+        } catch (...) {
+            if (!error) error = std::current_exception();
+        }
+    }
+    if (error) std::rethrow_exception(error);
+}
+
+}  // namespace
+
+void TDirectExecutor::Run(int taskCount, const std::function<void(int index)>& task) {
+    RunInline(taskCount, task);
+}
+
+TBandPool& TBandPool::Instance() {
+    // Never destroyed: components may still run bands while other static objects go away.
+    static TBandPool* const pool =
+        new TBandPool(std::max(1, static_cast<int>(std::thread::hardware_concurrency())));
+    return *pool;
+}
+
+TBandPool::TBandPool(int threadCount) : FThreadCount(threadCount) {
+    if (threadCount < 1)
+        throw ERangeError("Band pool thread count must be at least 1, got " + std::to_string(threadCount));
+}
+
+TBandPool::~TBandPool() {
+    std::lock_guard resize(FResizeLock);
+    StopWorkers();
+}
+
+int TBandPool::ThreadCount() const { return FThreadCount.load(std::memory_order_relaxed); }
+
+void TBandPool::SetThreadCount(int n) {
+    if (n < 1) throw ERangeError("Band pool thread count must be at least 1, got " + std::to_string(n));
+    if (tActivePool == this)
+        throw EPXError("Band pool thread count cannot change from inside one of its own tasks");
+    std::lock_guard resize(FResizeLock);
+    if (n == FThreadCount.load()) return;
+    if (!FWorkersStarted.load(std::memory_order_acquire)) {
+        FThreadCount.store(n);
+        return;
+    }
+    StopWorkers();
+    FThreadCount.store(n);
+    StartWorkers(n - 1);
+}
+
+void TBandPool::StartWorkers(int workerCount) {
+    FWorkers.reserve(static_cast<std::size_t>(workerCount));
+    for (int i = 0; i < workerCount; ++i) FWorkers.emplace_back([this] { WorkerLoop(); });
+    FWorkersStarted.store(true, std::memory_order_release);
+}
+
+void TBandPool::StopWorkers() {
+    {
+        std::unique_lock lock(FLock);
+        FPaused = true;
+        FSlotChanged.wait(lock, [this] { return FActiveJobs == 0; });
+        FQuit = true;
+    }
+    FWorkAvailable.notify_all();
+    for (auto& worker : FWorkers) worker.join();
+    FWorkers.clear();
+    {
+        std::lock_guard lock(FLock);
+        FQuit = false;
+        FPaused = false;
+    }
+    FSlotChanged.notify_all();
+}
+
+TBandPool::TJobSlot* TBandPool::FindPendingSlot() noexcept {
+    for (auto& slot : FSlots)
+        if (slot.Task && slot.Next.load(std::memory_order_relaxed) < slot.Count) return &slot;
+    return nullptr;
+}
+
+void TBandPool::RunTasks(TJobSlot& slot) noexcept {
+    const std::function<void(int)>& task = *slot.Task;
+    const int count = slot.Count;
+    for (;;) {
+        const int index = slot.Next.fetch_add(1, std::memory_order_relaxed);
+        if (index >= count) break;
+        try {
+            task(index);
+        } catch (...) {
+            if (!slot.Failed.exchange(true, std::memory_order_relaxed)) slot.Error = std::current_exception();
+        }
+    }
+}
+
+void TBandPool::WorkerLoop() {
+    tActivePool = this;
+    pthread_setname_np(pthread_self(), "PXBandPool");
+    std::unique_lock lock(FLock);
+    for (;;) {
+        TJobSlot* slot = nullptr;
+        FWorkAvailable.wait(lock, [&] { return FQuit || (slot = FindPendingSlot()) != nullptr; });
+        if (FQuit) return;
+        ++slot->Helpers;
+        lock.unlock();
+        RunTasks(*slot);
+        lock.lock();
+        // The caller may be waiting for the last helper to leave.
+        if (--slot->Helpers == 0) FSlotChanged.notify_all();
+    }
+}
+
+void TBandPool::Run(int taskCount, const std::function<void(int index)>& task) {
+    if (taskCount <= 0) return;
+    if (taskCount == 1 || tActivePool == this || FThreadCount.load(std::memory_order_relaxed) == 1) {
+        RunInline(taskCount, task);
+        return;
+    }
+    if (!FWorkersStarted.load(std::memory_order_acquire)) {
+        std::lock_guard resize(FResizeLock);
+        if (!FWorkersStarted.load(std::memory_order_relaxed)) StartWorkers(FThreadCount.load() - 1);
+    }
+
+    TJobSlot* slot = nullptr;
+    int workerCount;
+    {
+        std::unique_lock lock(FLock);
+        FSlotChanged.wait(lock, [&] {
+            if (FPaused) return false;
+            for (auto& s : FSlots)
+                if (!s.Task) {
+                    slot = &s;
+                    return true;
+                }
+            return false;
+        });
+        slot->Task = &task;
+        slot->Count = taskCount;
+        slot->Next.store(0, std::memory_order_relaxed);
+        slot->Failed.store(false, std::memory_order_relaxed);
+        ++FActiveJobs;
+        workerCount = static_cast<int>(FWorkers.size());
+    }
+    // Wake only as many workers as there are tasks beyond the caller's first.
+    if (taskCount - 1 >= workerCount)
+        FWorkAvailable.notify_all();
+    else
+        for (int i = 0; i < taskCount - 1; ++i) FWorkAvailable.notify_one();
+
+    const TBandPool* const outerPool = tActivePool;
+    tActivePool = this;
+    RunTasks(*slot);
+    tActivePool = outerPool;
+
+    std::exception_ptr error;
+    {
+        std::unique_lock lock(FLock);
+        // Every index is handed out; wait until the workers that entered have left.
+        FSlotChanged.wait(lock, [&] { return slot->Helpers == 0; });
+        error = std::move(slot->Error);
+        slot->Error = nullptr;
+        slot->Task = nullptr;
+        --FActiveJobs;
+    }
+    FSlotChanged.notify_all();  // a caller or SetThreadCount may wait for this slot
+    if (error) std::rethrow_exception(error);
+}
+
+void RunBands(IBandExecutor* executor, int rectY, int rectHeight, int rowBytes, int blockSize,
+              const std::function<void(int y, int h)>& band) {
+    if (rectHeight < 0 || rowBytes < 0 || blockSize < 0)
+        throw ERangeError("Band rectangle needs non-negative sizes, got height " + std::to_string(rectHeight) +
+                          ", row bytes " + std::to_string(rowBytes) + ", block size " +
+                          std::to_string(blockSize));
+    if (rectHeight == 0 || rowBytes == 0) return;
+    // A block smaller than one row gives 0 rows per band: such bands are one row high.
+    const int rowsPerBand = std::clamp(blockSize / rowBytes, 1, rectHeight);
+    if (!executor || rowsPerBand == rectHeight) {
+        band(rectY, rectHeight);
+        return;
+    }
+    const int bandCount = (rectHeight - 1) / rowsPerBand + 1;
+    struct TBands {
+        int Top, Bottom, Rows;
+        const std::function<void(int, int)>* Band;
+    } bands{rectY, rectY + rectHeight, rowsPerBand, &band};
+    // One captured pointer keeps the std::function in its small buffer: no allocation.
+    executor->Run(bandCount, [b = &bands](int index) {
+        const int y = b->Top + index * b->Rows;
+        (*b->Band)(y, std::min(b->Rows, b->Bottom - y));
+    });
+}
+
+}  // namespace pixora

@@ -1,0 +1,112 @@
+// The process-wide thread pool that runs a frame's horizontal bands in parallel, the inline
+// executor that runs them one after another, and the band rule that cuts a rectangle into bands.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace pixora {
+
+// Runs taskCount numbered tasks and returns when all have finished.
+class IBandExecutor {
+public:
+    virtual ~IBandExecutor() = default;
+
+    // How many threads work on one Run at most, the caller included.
+    virtual int ThreadCount() const = 0;
+
+    // Calls task(0) .. task(taskCount - 1), each exactly once, in any order and on any of the
+    // executor's threads, and returns when every call has returned. If tasks throw, the
+    // remaining tasks still run and the first exception caught is rethrown here afterwards.
+    // taskCount <= 0 does nothing.
+    virtual void Run(int taskCount, const std::function<void(int index)>& task) = 0;
+};
+
+// Runs the tasks inline on the calling thread, in index order.
+class TDirectExecutor final : public IBandExecutor {
+public:
+    int ThreadCount() const override { return 1; }
+    void Run(int taskCount, const std::function<void(int index)>& task) override;
+};
+
+// The thread pool of multi-core bands. Components use the one process-wide Instance().
+//
+// A Run publishes its job in one of a fixed number of job slots; the pool's workers and the
+// calling thread take task indices from the slot's atomic counter until none are left, and the
+// caller returns when every thread that entered the slot has left it. Up to KJobSlots callers
+// (different filter threads) run jobs at the same time and the workers share out among them; a
+// further caller waits for a free slot. Run makes no heap allocation once the workers exist
+// (they start at the first Run that can use them), except to carry an exception.
+//
+// A task that itself calls Run on the same pool gets its tasks run inline on its own thread:
+// nested jobs never wait for the pool, so they cannot deadlock it.
+class TBandPool final : public IBandExecutor {
+public:
+    static constexpr int KJobSlots = 8;
+
+    // The pool shared by every component; it starts with std::thread::hardware_concurrency()
+    // threads (at least 1).
+    static TBandPool& Instance();
+
+    // A separate pool (tests, benchmarks). threadCount >= 1 counts the calling thread.
+    explicit TBandPool(int threadCount);
+    ~TBandPool() override;
+    TBandPool(const TBandPool&) = delete;
+    TBandPool& operator=(const TBandPool&) = delete;
+
+    // Threads working on one job, the caller included: 1 runs everything on the caller.
+    int ThreadCount() const override;
+
+    // Changes the thread count (n >= 1, else ERangeError). Waits for running jobs to finish,
+    // then replaces the workers. Raises EPXError when called from inside a task of this pool.
+    void SetThreadCount(int n);
+
+    void Run(int taskCount, const std::function<void(int index)>& task) override;
+
+private:
+    struct alignas(64) TJobSlot {
+        const std::function<void(int)>* Task = nullptr;  // non-null while the slot holds a job
+        int Count = 0;
+        std::atomic<int> Next{0};       // next task index to hand out
+        int Helpers = 0;                // workers inside the slot (guarded by FLock)
+        std::atomic<bool> Failed{false};
+        std::exception_ptr Error;       // written by the thread that set Failed first
+    };
+
+    void WorkerLoop();
+    void StartWorkers(int workerCount);  // FResizeLock held
+    void StopWorkers();                  // FResizeLock held
+    static void RunTasks(TJobSlot& slot) noexcept;
+    TJobSlot* FindPendingSlot() noexcept;  // FLock held
+
+    mutable std::mutex FResizeLock;  // serialises SetThreadCount and worker start
+    std::atomic<int> FThreadCount;
+    std::vector<std::thread> FWorkers;
+    std::atomic<bool> FWorkersStarted{false};
+
+    std::mutex FLock;                     // guards slots' Task/Count/Helpers and the flags below
+    std::condition_variable FWorkAvailable;  // workers wait here
+    std::condition_variable FSlotChanged;    // callers wait here for completion or a free slot
+    bool FQuit = false;
+    bool FPaused = false;  // SetThreadCount is replacing the workers; no new jobs start
+    int FActiveJobs = 0;
+    std::array<TJobSlot, KJobSlots> FSlots;
+};
+
+// Cuts the rectangle rows [rectY, rectY + rectHeight) into horizontal bands and calls
+// band(y, h) for each, on the executor's threads. Rows per band = blockSize / rowBytes; when
+// the block is smaller than one row that is 0 and every band is one row. Bands start at the
+// rectangle's top, each rowsPerBand high, the last one shorter. With executor == nullptr, or
+// when one band covers everything, band(rectY, rectHeight) runs once on the calling thread.
+// An empty rectangle (height or row bytes 0) calls nothing. Negative sizes raise ERangeError.
+void RunBands(IBandExecutor* executor, int rectY, int rectHeight, int rowBytes, int blockSize,
+              const std::function<void(int y, int h)>& band);
+
+}  // namespace pixora
