@@ -52,7 +52,7 @@ IPXImageBuffer TPXCommonFilter::Run(const IPXImageBuffer& frame) {
         in = TPXImageBuffer::CreateCopy(frame);
         in->ConvertToFormat(vfRGB24);
     }
-    IPXImageBuffer out = TPXImageBuffer::CreateCopy(in);
+    IPXImageBuffer out = PrepareOutput(in);
     FilterInternalOperation(in, out);
     return out;
 }

@@ -36,6 +36,10 @@ protected:
     // The start operation sent downstream for an input start (SetSizeRate): by default the same
     // size and duration in the format the filter delivers.
     virtual TLRStartFrameOperation OutputStart(const TLRStartFrameOperation& input);
+    // The output frame handed to FilterInternalOperation: by default a copy of the input that
+    // shares its pixels until written. Filters whose output differs in size or format make
+    // their own.
+    virtual IPXImageBuffer PrepareOutput(const IPXImageBuffer& in) { return TPXImageBuffer::CreateCopy(in); }
     // True when the filter may process its frame in place.
     virtual bool CanInline() const { return false; }
 

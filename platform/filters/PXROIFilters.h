@@ -1,0 +1,151 @@
+// Filter bases with a region of interest but without the three-path machinery: the ROI filter
+// (fixed filters, mirror), the matrix filter with a mask size and anchor (convolution, box), and
+// the geometric transform with its output-size policy (rotate, shear, warp, remap).
+#pragma once
+
+#include <functional>
+
+#include "platform/filters/PXCommonFilter.h"
+#include "platform/props/PXCommonObjects.h"
+
+namespace pixora {
+
+struct TPoint {
+    int X = 0, Y = 0;
+    friend bool operator==(const TPoint&, const TPoint&) = default;
+};
+
+class TPXCommonROIFilter : public TPXCommonFilter {
+public:
+    explicit TPXCommonROIFilter(TComponent* owner = nullptr);
+    static const TPropertyTable& Properties();
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+
+    TPXRectRegion& RegionOfInterest() { return FRegionOfInterest; }
+
+protected:
+    // True when the output frame has the input's size.
+    virtual bool OutputSameAsInputSize() const { return true; }
+    // The filter's reach around an output pixel: mask size and anchor (a point filter reaches 1×1).
+    virtual void GetMaskAnchor(TSize& size, TPoint& anchor) const {
+        size = {1, 1};
+        anchor = {0, 0};
+    }
+    // Narrows size to the region of interest of a frame of that size and advances data to the
+    // region's first pixel (stride in bytes); an empty region gives a zero size.
+    void ReclaculateRoiAndOffsetI(TSize& size, uint8_t*& data, int stride, TPXVideoFormat format) const;
+    void ReclaculateRoiAndOffsetI(TSize& size, const uint8_t*& data, int stride, TPXVideoFormat format) const;
+    // The region of interest clamped to a frame of that size.
+    TRect RegionRect(int width, int height) const { return FRegionOfInterest.Clamp(width, height); }
+
+private:
+    TPXRectRegion FRegionOfInterest;
+};
+
+// A mask size (at least 1×1) whose changes call back its owner.
+class TPXMaskSize final : public TLockPersistent {
+public:
+    TPXMaskSize(TChangeNotifyLock& lock, std::function<void()> changed);
+    static const TPropertyTable& Properties();
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+    TSize GetSize() const;
+    void SetSize(int width, int height);
+
+private:
+    void DoChanged() { if (FChanged) FChanged(); }
+    int32_t FWidth, FHeight;
+    std::function<void()> FChanged;
+};
+
+// An anchor point inside a mask whose changes call back its owner.
+class TPXMaskAnchor final : public TLockPersistent {
+public:
+    TPXMaskAnchor(TChangeNotifyLock& lock, std::function<void()> changed);
+    static const TPropertyTable& Properties();
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+    TPoint GetPoint() const;
+    void SetPoint(int x, int y);
+
+private:
+    void DoChanged() { if (FChanged) FChanged(); }
+    int32_t FCX, FCY;
+    std::function<void()> FChanged;
+};
+
+class TPXCommonROIMatrixSizeAnchorFilter : public TPXCommonROIFilter {
+public:
+    explicit TPXCommonROIMatrixSizeAnchorFilter(TComponent* owner = nullptr);
+    static const TPropertyTable& Properties();
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+
+    TPXMaskSize& MaskSize() { return FMaskSize; }
+    TPXMaskAnchor& Anchor() { return FAnchor; }
+
+protected:
+    // Called under the change-notify lock after MaskSize or Anchor changed.
+    virtual void Changed() {}
+    void GetMaskAnchor(TSize& size, TPoint& anchor) const override {
+        size = FMaskSize.GetSize();
+        anchor = FAnchor.GetPoint();
+    }
+
+private:
+    TPXMaskSize FMaskSize;
+    TPXMaskAnchor FAnchor;
+};
+
+// Output-size policy of the geometric transforms.
+enum TPXAutoSize : uint8_t { asBoundingRect, asMaxBoundingRect, asInputSize, asCustom };
+// Interpolation; passed to the resampling primitives as 1 shifted left by the ordinal.
+enum TPXInterpolationType : uint8_t { itNearestNeighbor, itLinear, itCubic, itSuper, itLanczos };
+// The format the geometric transforms deliver.
+enum TPXOutputFormat : uint8_t { ofSameAsInput, ofRGB24, ofRGBA32, ofGray8, ofGray16 };
+
+class TPXGeometricTransfromFilter : public TPXCommonROIFilter {
+public:
+    explicit TPXGeometricTransfromFilter(TComponent* owner = nullptr);
+    static const TPropertyTable& Properties();
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+
+    TPXAutoSize GetAutoSize() const { return ReadLocked(FAutoSize); }
+    void SetAutoSize(TPXAutoSize value) { SetPublished(&TPXGeometricTransfromFilter::FAutoSize, value); }
+    TPXImageSize& CustomSize() { return FCustomSize; }
+    TPXInterpolationType GetInterpolationType() const { return ReadLocked(FInterpolationType); }
+    virtual void SetInterpolationType(TPXInterpolationType value) {
+        SetPublished(&TPXGeometricTransfromFilter::FInterpolationType, value);
+    }
+    TColor GetBackgroundColor() const { return ReadLocked(FBackgroundColor); }
+    void SetBackgroundColor(TColor value) { SetPublished(&TPXGeometricTransfromFilter::FBackgroundColor, value); }
+    TPXOutputFormat GetOutputFormat() const { return ReadLocked(FOutputFormat); }
+    void SetOutputFormat(TPXOutputFormat value) { SetPublished(&TPXGeometricTransfromFilter::FOutputFormat, value); }
+
+    // 1 shifted left by the interpolation type's ordinal.
+    int InterpolationFlag() const { return 1 << int(GetInterpolationType()); }
+    // The output size the policy gives for an input size.
+    TSize OutputSizeFor(int inputWidth, int inputHeight) const;
+    TSize InputSize() const noexcept { return FInputSize; }
+    TSize OutputSize() const noexcept { return FOutputSize; }
+
+protected:
+    // The rectangle the transformed input occupies (asBoundingRect) and the largest one any
+    // setting could need (asMaxBoundingRect); both default to the input size.
+    virtual TSize GetBoundingRect(int width, int height) const { return {width, height}; }
+    virtual TSize GetMaxBoundingRect(int width, int height) const { return GetBoundingRect(width, height); }
+    bool OutputSameAsInputSize() const override { return GetAutoSize() == asInputSize; }
+
+    TLRStartFrameOperation OutputStart(const TLRStartFrameOperation& input) override;
+    // A frame of the output size and format, filled with the background colour.
+    IPXImageBuffer PrepareOutput(const IPXImageBuffer& in) override;
+
+private:
+    TPXVideoFormat DeliveredFormat(TPXVideoFormat processing) const;
+
+    TPXAutoSize FAutoSize;
+    TPXImageSize FCustomSize;
+    TPXInterpolationType FInterpolationType;
+    TColor FBackgroundColor;
+    TPXOutputFormat FOutputFormat;
+    TSize FInputSize{}, FOutputSize{};
+};
+
+}  // namespace pixora
