@@ -48,9 +48,15 @@ TErrorCollector::TErrorCollector() {
         std::lock_guard lock(GErrorsMutex);
         GErrors.push_back(component.GetDisplayPath() + ": " + message);
     });
+    SetWarningHandler([](const TComponent& component, const std::string& message) {
+        std::fprintf(stderr, "pixora: warning: %s: %s\n", component.GetDisplayPath().c_str(), message.c_str());
+    });
 }
 
-TErrorCollector::~TErrorCollector() { SetErrorHandler({}); }
+TErrorCollector::~TErrorCollector() {
+    SetErrorHandler({});
+    SetWarningHandler({});
+}
 
 std::vector<std::string> TErrorCollector::Errors() const {
     std::lock_guard lock(GErrorsMutex);

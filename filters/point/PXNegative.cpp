@@ -1,6 +1,7 @@
 // Negative: each sample of the region becomes 255 - s (8-bit) or 65535 - s (16-bit).
 #include "filters/point/PXNegative.h"
 
+#include "frame/PXKernelTemplates.h"
 #include "platform/kernels/Point.h"
 #include "platform/registry/PXRegistry.h"
 
@@ -22,10 +23,26 @@ void TPXNegative::SetVideoFormat(const IPXImageBuffer& buffer) {
 
 void TPXNegative::FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffer& out) {
     ForSampleType(in->GetFormat(), [&]<class T>() {
-        RunROI<T>(in, out, [](ConstView<T> src, View<T> dst, TRect r) {
-            kernels::SubtractFromConstant2D<T>(src, dst, r, SampleMax<T>);
-        });
+        RunROI<T>(
+            in, out,
+            [](ConstView<T> src, View<T> dst, TRect r) { kernels::SubtractFromConstant2D<T>(src, dst, r, SampleMax<T>); },
+            std::is_same_v<T, uint16_t> ? FCLKernel16Bit : FCLKernel8Bit, [](TOCLArgs&) {});
     });
+}
+
+void TPXNegative::ClearExecutors() {
+    TPXCommonBasicROIProcessingFilter::ClearExecutors();
+    FCLKernel8Bit.reset();
+    FCLKernel16Bit.reset();
+}
+
+void TPXNegative::BuildOpenCL(TOCLContext& context) {
+    const std::string& text = KernelTemplate("Negative");
+    const std::string source = InstantiateKernelTemplate(text, {{"<[KernelName]>", "Negative2DKernel8Bits"}}, false) +
+                               InstantiateKernelTemplate(text, {{"<[KernelName]>", "Negative2DKernel16Bits"}}, true);
+    const IOCLProgram program = context.BuildProgram(source, "-cl-kernel-arg-info");
+    FCLKernel8Bit = program->CreateKernel("Negative2DKernel8Bits");
+    FCLKernel16Bit = program->CreateKernel("Negative2DKernel16Bits");
 }
 
 void PXNegative::RegisterPkg() {

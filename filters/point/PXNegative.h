@@ -14,6 +14,11 @@ public:
 protected:
     void SetVideoFormat(const IPXImageBuffer& buffer) override;
     void FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffer& out) override;
+    void ClearExecutors() override;
+    void BuildOpenCL(TOCLContext& context) override;
+
+private:
+    IOCLKernel FCLKernel8Bit, FCLKernel16Bit;
 };
 
 namespace PXNegative {

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "frame/PXKernelTemplates.h"
 #include "platform/kernels/Point.h"
 #include "platform/registry/PXRegistry.h"
 
@@ -33,8 +34,25 @@ void TPXSolarize::FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuff
     const float level = GetLevel();  // one consistent value per frame
     ForSampleType(in->GetFormat(), [&]<class T>() {
         const T lv = std::is_same_v<T, uint16_t> ? T(Level16(level)) : T(Level8(level));
-        RunROI<T>(in, out, [lv](ConstView<T> src, View<T> dst, TRect r) { kernels::Solarize2D<T>(src, dst, r, lv); });
+        RunROI<T>(
+            in, out, [lv](ConstView<T> src, View<T> dst, TRect r) { kernels::Solarize2D<T>(src, dst, r, lv); },
+            std::is_same_v<T, uint16_t> ? FCLKernel16Bit : FCLKernel8Bit, [lv](TOCLArgs& args) { args.Set("ALevel", lv); });
     });
+}
+
+void TPXSolarize::ClearExecutors() {
+    TPXCommonBasicROIProcessingFilter::ClearExecutors();
+    FCLKernel8Bit.reset();
+    FCLKernel16Bit.reset();
+}
+
+void TPXSolarize::BuildOpenCL(TOCLContext& context) {
+    const std::string& text = KernelTemplate("Solarize");
+    const std::string source = InstantiateKernelTemplate(text, {{"<[KernelName]>", "Solarize2DKernel8Bits"}}, false) +
+                               InstantiateKernelTemplate(text, {{"<[KernelName]>", "Solarize2DKernel16Bits"}}, true);
+    const IOCLProgram program = context.BuildProgram(source, "-cl-kernel-arg-info");
+    FCLKernel8Bit = program->CreateKernel("Solarize2DKernel8Bits");
+    FCLKernel16Bit = program->CreateKernel("Solarize2DKernel16Bits");
 }
 
 void PXSolarize::RegisterPkg() {

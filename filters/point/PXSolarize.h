@@ -21,9 +21,12 @@ public:
 protected:
     void SetVideoFormat(const IPXImageBuffer& buffer) override;
     void FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffer& out) override;
+    void ClearExecutors() override;
+    void BuildOpenCL(TOCLContext& context) override;
 
 private:
     float FLevel;
+    IOCLKernel FCLKernel8Bit, FCLKernel16Bit;
 };
 
 namespace PXSolarize {

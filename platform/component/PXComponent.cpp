@@ -9,7 +9,19 @@ namespace pixora {
 namespace {
 std::mutex GErrorMutex;
 TErrorHandler GErrorHandler;
+TErrorHandler GWarningHandler;
 }  // namespace
+
+void SetWarningHandler(TErrorHandler handler) {
+    std::lock_guard lock(GErrorMutex);
+    GWarningHandler = std::move(handler);
+}
+
+void TComponent::ReportWarning(const std::string& message) const {
+    std::lock_guard lock(GErrorMutex);
+    if (GWarningHandler) GWarningHandler(*this, message);
+    else std::fprintf(stderr, "warning: %s: %s\n", GetDisplayPath().c_str(), message.c_str());
+}
 
 void SetErrorHandler(TErrorHandler handler) {
     std::lock_guard lock(GErrorMutex);

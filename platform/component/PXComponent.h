@@ -58,6 +58,8 @@ public:
 
     // Reports a failure that dropped a frame or stopped a stream; the process goes on.
     void ReportError(const std::string& message) const;
+    // Reports something the user should know that did not stop the work (a fallback taken).
+    void ReportWarning(const std::string& message) const;
 
 protected:
     void PublishPin(TLRPin& pin) { FPins.push_back(&pin); }
@@ -86,5 +88,7 @@ private:
 // writes one line to standard error.
 using TErrorHandler = std::function<void(const TComponent& component, const std::string& message)>;
 void SetErrorHandler(TErrorHandler handler);
+// Where warnings go; the default handler writes "warning: " lines to standard error.
+void SetWarningHandler(TErrorHandler handler);
 
 }  // namespace pixora

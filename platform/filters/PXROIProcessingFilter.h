@@ -4,9 +4,12 @@
 #pragma once
 
 #include "platform/filters/PXCommonFilter.h"
-#include "platform/ocl/PXOpenCLHooks.h"
+#include "platform/ocl/PXOpenCL.h"
 #include "platform/props/PXCommonObjects.h"
 #include "platform/threads/PXBandPool.h"
+
+#include <atomic>
+#include <functional>
 
 namespace pixora {
 
@@ -28,30 +31,43 @@ public:
     void SetMultiCore(bool value) { SetPublished(&TPXCommonBasicROIProcessingFilter::FMultiCore, value); }
     int GetBlockSize() const { return ReadLocked(FBlockSize); }
     void SetBlockSize(int32_t value) { SetPublished(&TPXCommonBasicROIProcessingFilter::FBlockSize, value); }
+    // "" (no OpenCL), "auto" (the first GPU, else the first device), "P:D" or part of a device name.
+    std::string GetOpenCLDevice() const { return ReadLocked(FOpenCLDevice); }
+    void SetOpenCLDevice(std::string value) { SetPublished(&TPXCommonBasicROIProcessingFilter::FOpenCLDevice, std::move(value)); }
+    // True once frames run on an OpenCL device (after the first frame with OpenCLDevice set).
+    bool UsesOpenCL() const noexcept { return FOpenCLContext != nullptr; }
 
 protected:
     // OpenCL: ClearExecutors releases the filter's kernels (overrides call the base first);
-    // BuildOpenCL builds them into the context; PopupateExecutors prepares the context and
-    // calls BuildOpenCL. Without an OpenCL context none of them has work to do.
+    // BuildOpenCL builds them into the context; PopupateExecutors (called at every frame, on the
+    // processing thread) applies a changed OpenCLDevice: it releases the old kernels, takes the
+    // device's shared context and calls BuildOpenCL. A device that cannot be had, or kernels
+    // that fail to build, are reported once and the filter goes on on the CPU.
     virtual void ClearExecutors() {}
     virtual void BuildOpenCL(TOCLContext&) {}
-    virtual void PopupateExecutors() {}
+    virtual void PopupateExecutors();
     // The OpenCL context when the OpenCL path is in use, else null.
-    TOCLContext* OpenCLContext() const noexcept { return FOpenCLContext; }
+    TOCLContext* OpenCLContext() const noexcept { return FOpenCLContext.get(); }
 
     // Step 1 of every frame: the clamped rectangle and the partial flag.
     TROIRect ComputeRect(const IPXImageBuffer& in) const;
 
     // Runs `kernel(ConstView<T> src, View<T> dst, TRect r)` over the region of interest on the
-    // path the settings choose. Samples outside the rectangle keep the input's values. `openCL`
-    // is called with the launch arguments when the OpenCL path runs; it is never called
-    // without an OpenCL context.
-    template <class T, class TKernel, class TOpenCL>
-    void RunROI(const IPXImageBuffer& in, IPXImageBuffer& out, TKernel&& kernel, TOpenCL&& openCL);
+    // path the settings choose: the OpenCL kernel `clKernel` when a context exists and the
+    // kernel was built (`ownArgs(TOCLArgs&)` then sets the kernel's own arguments after the
+    // common ones), else bands on the pool when MultiCore is set, else one call. Samples
+    // outside the rectangle keep the input's values.
+    template <class T, class TKernel, class TOwnArgs>
+    void RunROI(const IPXImageBuffer& in, IPXImageBuffer& out, TKernel&& kernel, const IOCLKernel& clKernel,
+                TOwnArgs&& ownArgs);
     template <class T, class TKernel>
     void RunROI(const IPXImageBuffer& in, IPXImageBuffer& out, TKernel&& kernel) {
-        RunROI<T>(in, out, std::forward<TKernel>(kernel), [](TOCLArgs&) {});
+        RunROI<T>(in, out, std::forward<TKernel>(kernel), IOCLKernel(), [](TOCLArgs&) {});
     }
+    // The OpenCL path of one frame: device buffers of the whole frames, the common arguments
+    // bound by name, own arguments, the launch over (width, height, channels) and the read-back.
+    void RunOpenCL(const IPXImageBuffer& in, IPXImageBuffer& out, const TRect& rect, TOCLKernel& kernel,
+                   const std::function<void(TOCLArgs&)>& ownArgs);
 
 private:
     struct TPathSettings {
@@ -60,18 +76,26 @@ private:
     };
     TPathSettings ReadPathSettings() const;
 
+    void OpenCLDeviceChanged() { FOpenCLDirty.store(true); }
+
     TPXRectRegion FRegionOfInterest;
     bool FMultiCore;
     int32_t FBlockSize;
-    TOCLContext* FOpenCLContext = nullptr;
+    std::string FOpenCLDevice;
+    IOCLContext FOpenCLContext;
+    std::atomic<bool> FOpenCLDirty{false};
 };
 
-template <class T, class TKernel, class TOpenCL>
+template <class T, class TKernel, class TOwnArgs>
 void TPXCommonBasicROIProcessingFilter::RunROI(const IPXImageBuffer& in, IPXImageBuffer& out, TKernel&& kernel,
-                                               TOpenCL&& openCL) {
-    (void)openCL;
+                                               const IOCLKernel& clKernel, TOwnArgs&& ownArgs) {
+    PopupateExecutors();
     const TROIRect roi = ComputeRect(in);
     if (roi.Rect.Empty()) return;  // nothing to write: the output keeps the input's pixels
+    if (FOpenCLContext && clKernel) {
+        RunOpenCL(in, out, roi.Rect, *clKernel, std::function<void(TOCLArgs&)>(std::ref(ownArgs)));
+        return;
+    }
     const ConstView<T> src = in->ReadView<T>();
     const View<T> dst = out->WriteView<T>(roi.Partial);
     const TPathSettings settings = ReadPathSettings();

@@ -1,0 +1,11 @@
+# Writes a C++ source holding every frame/opencl/*.cl template as a string, keyed by file name.
+file(GLOB CL_FILES ${SOURCE_DIR}/frame/opencl/*.cl)
+set(CONTENT "// Generated from frame/opencl/*.cl by frame/EmbedKernels.cmake.\n#include \"frame/PXKernelTemplates.h\"\n\n#include <map>\n\n#include \"platform/base/PXErrors.h\"\n\nnamespace pixora {\n\nconst std::string& KernelTemplate(std::string_view name) {\n    static const std::map<std::string, std::string, std::less<>> templates = {\n")
+foreach(CL_FILE ${CL_FILES})
+  get_filename_component(NAME ${CL_FILE} NAME_WE)
+  file(READ ${CL_FILE} TEXT)
+  string(APPEND CONTENT "        {\"${NAME}\", R\"PXCL(${TEXT})PXCL\"},\n")
+endforeach()
+string(APPEND CONTENT "    };\n    const auto found = templates.find(name);\n    if (found == templates.end()) throw EPXError(\"No OpenCL kernel template named '\" + std::string(name) + \"'\");\n    return found->second;\n}\n\n}  // namespace pixora\n")
+file(WRITE ${OUTPUT}.tmp "${CONTENT}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different ${OUTPUT}.tmp ${OUTPUT})
