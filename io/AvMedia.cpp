@@ -27,6 +27,8 @@ extern "C" {
 #include <new>
 #include <string_view>
 #include <system_error>
+#include <cstdlib>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -36,6 +38,15 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int64_t kTicksPerSecond = 10'000'000;
+
+// libav's own warnings ("EOI missing, emulating" and the like) are not errors of ours: only
+// its errors reach standard error, unless PIXORA_AV_LOG asks for everything.
+void QuietLibav() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!std::getenv("PIXORA_AV_LOG")) av_log_set_level(AV_LOG_ERROR);
+    });
+}
 constexpr AVRational kTickBase{1, 10'000'000};
 constexpr int64_t kDefaultFrameDuration = kTicksPerSecond / 25;
 
@@ -308,10 +319,6 @@ struct TAvMediaReader::TImpl {
         }
     }
 
-    TAvError Failure(const std::string& what, int code) const {
-        return TAvError(what + " '" + Name + "': " + AvErrorText(code));
-    }
-
     void Open() {
         if (Name.empty()) throw TAvError("no file name given");
         std::error_code ec;
@@ -385,9 +392,9 @@ struct TAvMediaReader::TImpl {
         if (StillImage) return 1;
         if (Stream->nb_frames > 0) return Stream->nb_frames;
         if (!IsValidRate(rate)) return -1;
-        if (Stream->duration > 0 && Stream->duration != AV_NOPTS_VALUE)
+        if (Stream->duration > 0)
             return av_rescale_q(Stream->duration, Stream->time_base, av_inv_q(rate));
-        if (Input->duration > 0 && Input->duration != AV_NOPTS_VALUE)
+        if (Input->duration > 0)
             return av_rescale_q(Input->duration, AV_TIME_BASE_Q, av_inv_q(rate));
         return -1;
     }
@@ -556,8 +563,7 @@ struct TAvMediaReader::TImpl {
     }
 };
 
-TAvMediaReader::TAvMediaReader(const std::string& fileName)
-    : FImpl(std::make_unique<TImpl>(fileName)) {}
+TAvMediaReader::TAvMediaReader(const std::string& fileName) : FImpl((QuietLibav(), std::make_unique<TImpl>(fileName))) {}
 TAvMediaReader::~TAvMediaReader() = default;
 TAvMediaReader::TAvMediaReader(TAvMediaReader&&) noexcept = default;
 TAvMediaReader& TAvMediaReader::operator=(TAvMediaReader&&) noexcept = default;
@@ -949,7 +955,7 @@ struct TAvMediaWriter::TImpl {
 
 TAvMediaWriter::TAvMediaWriter(const std::string& fileName, int width, int height,
                                TPXVideoFormat format, int64_t frameDuration)
-    : FImpl(std::make_unique<TImpl>(fileName, width, height, format, frameDuration)) {}
+    : FImpl((QuietLibav(), std::make_unique<TImpl>(fileName, width, height, format, frameDuration))) {}
 
 TAvMediaWriter::~TAvMediaWriter() { Abort(); }
 TAvMediaWriter::TAvMediaWriter(TAvMediaWriter&&) noexcept = default;

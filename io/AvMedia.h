@@ -36,8 +36,9 @@ struct TAvFrameInfo {
 //   palette images: vfGray8 when every entry is an opaque grey, vfRGBA32 when an entry is
 //   translucent, vfRGB24 otherwise
 //   everything else                          -> vfRGB24
-// Conversions that only reorder or swap bytes are exact. YUV sources use the matrix the stream
-// declares; where it declares none, BT.601 below 720 lines and BT.709 from 720 lines.
+// Conversions that only reorder or swap bytes are exact. YUV sources use the matrix and range
+// the stream declares; where it declares none, BT.601 below 720 lines and BT.709 from 720
+// lines, studio range (full range for JPEG).
 // If a later frame has another size than the first, it is scaled to the first frame's size.
 //
 // Time stamps: the decoder's best-effort time stamp, relative to the first frame. A frame's
@@ -45,7 +46,8 @@ struct TAvFrameInfo {
 // neighbour has no usable stamp) gets the nominal FrameDuration().
 //
 // The first frame is decoded in the constructor, so a file that opens has at least one frame.
-// Not thread-safe: use one reader from one thread at a time.
+// Not thread-safe: use one reader from one thread at a time. A moved-from reader may only be
+// destroyed or assigned to.
 class TAvMediaReader {
 public:
     // Throws TAvError("Can't open media file '<name>': <reason>") for a missing, empty,
@@ -76,6 +78,9 @@ public:
     // whose rows are dstStride bytes apart (|dstStride| >= Width() * bytes per pixel; negative
     // strides walk upwards). Only Width() * bytes per pixel bytes of each row are written.
     // Returns false at the end of the stream, leaving dst and info untouched.
+    // Throws TAvError naming the file for a frame that cannot be decoded or converted; that
+    // frame is skipped and the next call goes on after it. When the rest of the file cannot be
+    // read, the frames already decoded still come out and then the stream ends.
     bool ReadFrame(uint8_t* dst, std::ptrdiff_t dstStride, TAvFrameInfo& info);
 
 private:
@@ -103,7 +108,8 @@ private:
 //   JPEG: lossy full-range 4:4:4 YCbCr at high quality, grey included (reads back as colour)
 // Output is written to "<final name>.part" and renamed by Close(), so an interrupted or aborted
 // writer never leaves a file under the final name that looks complete.
-// Not thread-safe: use one writer from one thread at a time.
+// Not thread-safe: use one writer from one thread at a time. A moved-from writer may only be
+// destroyed or assigned to.
 class TAvMediaWriter {
 public:
     // Throws TAvError for an unknown extension (the message lists the supported ones), a folder
@@ -122,12 +128,13 @@ public:
     // Name of the image for frame `index` of a sequence; the file name itself otherwise.
     std::string OutputName(int64_t index) const;
 
-    // src holds Height() rows of width * bytes per pixel bytes, srcStride bytes apart.
+    // src holds `height` rows of `width` * bytes per pixel bytes, srcStride bytes apart
+    // (negative strides walk upwards). Throws TAvError after Close() or Abort().
     // `start` (100 ns) is accepted for every kind and stored by none of the current ones.
     void WriteFrame(const uint8_t* src, std::ptrdiff_t srcStride, int64_t start);
     // Finishes the output; only now does the final name of a single image or Y4M file appear.
     // Throws TAvError (and removes the partial output) when no frame was written or the data
-    // cannot be encoded or stored. A second call does nothing.
+    // cannot be encoded or stored. Calling it again, or after Abort(), does nothing.
     void Close();
     // Removes every file this writer has produced (the images of a sequence included) unless it
     // was closed. Never throws.
