@@ -84,7 +84,7 @@ void TPXMaskAnchor::SetPoint(int x, int y) {
 
 const TPropertyTable& TPXCommonROIMatrixSizeAnchorFilter::Properties() {
     using T = TPXCommonROIMatrixSizeAnchorFilter;
-    static const TPropertyTable table = TPropertyTable::Of<T, TPXCommonROIFilter>("TPXCommonROIMatrixSizeAnchorFilter", {
+    static const TPropertyTable table = TPropertyTable::Of<T, TPXCommonBasicROIProcessingFilter>("TPXCommonROIMatrixSizeAnchorFilter", {
         Object("MaskSize", &T::FMaskSize),
         Object("Anchor", &T::FAnchor),
     });
@@ -92,7 +92,8 @@ const TPropertyTable& TPXCommonROIMatrixSizeAnchorFilter::Properties() {
 }
 
 TPXCommonROIMatrixSizeAnchorFilter::TPXCommonROIMatrixSizeAnchorFilter(TComponent* owner)
-    : TPXCommonROIFilter(owner), FMaskSize(GetLock(), [this] { Changed(); }), FAnchor(GetLock(), [this] { Changed(); }) {}
+    : TPXCommonBasicROIProcessingFilter(owner), FMaskSize(GetLock(), [this] { Changed(); }),
+      FAnchor(GetLock(), [this] { Changed(); }) {}
 
 const TPropertyTable& TPXGeometricTransfromFilter::Properties() {
     using T = TPXGeometricTransfromFilter;

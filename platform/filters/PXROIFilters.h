@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/filters/PXCommonFilter.h"
+#include "platform/filters/PXROIProcessingFilter.h"
 #include "platform/props/PXCommonObjects.h"
 
 namespace pixora {
@@ -72,7 +73,9 @@ private:
     std::function<void()> FChanged;
 };
 
-class TPXCommonROIMatrixSizeAnchorFilter : public TPXCommonROIFilter {
+// Convolution and box filters: a mask size and anchor on top of the three-path region
+// processing (single call, bands, OpenCL), since both run on every path.
+class TPXCommonROIMatrixSizeAnchorFilter : public TPXCommonBasicROIProcessingFilter {
 public:
     explicit TPXCommonROIMatrixSizeAnchorFilter(TComponent* owner = nullptr);
     static const TPropertyTable& Properties();
@@ -84,7 +87,9 @@ public:
 protected:
     // Called under the change-notify lock after MaskSize or Anchor changed.
     virtual void Changed() {}
-    void GetMaskAnchor(TSize& size, TPoint& anchor) const override {
+    // The mask's size and anchor as one consistent pair.
+    virtual void GetMaskAnchor(TSize& size, TPoint& anchor) const {
+        std::lock_guard guard(GetLock());
         size = FMaskSize.GetSize();
         anchor = FAnchor.GetPoint();
     }

@@ -95,17 +95,30 @@ public:
         GetMaskAnchor(size, anchor);
         return size;
     }
+
+protected:
+    void Changed() override { ++ChangedCalls; }
+    void FilterInternalOperation(const IPXImageBuffer&, IPXImageBuffer&) override {}
+};
+
+// A plain region filter, to see how it narrows a frame to its region.
+class TRegionFilter final : public TPXCommonROIFilter {
+public:
+    static const TPropertyTable& Properties() {
+        static const TPropertyTable table = TPropertyTable::Of<TRegionFilter, TPXCommonROIFilter>("TRegionFilter", {});
+        return table;
+    }
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
     TRect Narrowed(int w, int h, std::ptrdiff_t& offset) const {
         TSize size{w, h};
-        const uint8_t* base = nullptr;
-        const uint8_t* data = base + 4096;
+        static const uint8_t block[8192] = {};
+        const uint8_t* data = block;
         ReclaculateRoiAndOffsetI(size, data, 100, vfRGB24);
-        offset = data - (base + 4096);
+        offset = data - block;
         return {0, 0, size.Width, size.Height};
     }
 
 protected:
-    void Changed() override { ++ChangedCalls; }
     void FilterInternalOperation(const IPXImageBuffer&, IPXImageBuffer&) override {}
 };
 
@@ -123,7 +136,7 @@ TEST(MatrixSizeAnchorBase, ChangedRunsOncePerEffectiveChange) {
 }
 
 TEST(ROIFilterBase, NarrowsSizeAndPointerToTheRegion) {
-    TMaskFilter filter;
+    TRegionFilter filter;
     std::ptrdiff_t offset = -1;
     EXPECT_EQ(filter.Narrowed(40, 30, offset), (TRect{0, 0, 40, 30}));
     EXPECT_EQ(offset, 0);
