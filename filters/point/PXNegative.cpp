@@ -1,6 +1,8 @@
 // Negative: each sample of the region becomes 255 - s (8-bit) or 65535 - s (16-bit).
 #include "filters/point/PXNegative.h"
 
+#include <tuple>
+
 #include "frame/PXKernelTemplates.h"
 #include "platform/kernels/Point.h"
 #include "platform/registry/PXRegistry.h"
@@ -37,12 +39,7 @@ void TPXNegative::ClearExecutors() {
 }
 
 void TPXNegative::BuildOpenCL(TOCLContext& context) {
-    const std::string& text = KernelTemplate("Negative");
-    const std::string source = InstantiateKernelTemplate(text, {{"<[KernelName]>", "Negative2DKernel8Bits"}}, false) +
-                               InstantiateKernelTemplate(text, {{"<[KernelName]>", "Negative2DKernel16Bits"}}, true);
-    const IOCLProgram program = context.BuildProgram(source, "-cl-kernel-arg-info");
-    FCLKernel8Bit = program->CreateKernel("Negative2DKernel8Bits");
-    FCLKernel16Bit = program->CreateKernel("Negative2DKernel16Bits");
+    std::tie(FCLKernel8Bit, FCLKernel16Bit) = BuildKernelPair(context, KernelTemplate("Negative"), "Negative2DKernel");
 }
 
 void PXNegative::RegisterPkg() {

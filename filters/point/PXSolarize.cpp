@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include <tuple>
+
 #include "frame/PXKernelTemplates.h"
 #include "platform/kernels/Point.h"
 #include "platform/registry/PXRegistry.h"
@@ -47,12 +49,7 @@ void TPXSolarize::ClearExecutors() {
 }
 
 void TPXSolarize::BuildOpenCL(TOCLContext& context) {
-    const std::string& text = KernelTemplate("Solarize");
-    const std::string source = InstantiateKernelTemplate(text, {{"<[KernelName]>", "Solarize2DKernel8Bits"}}, false) +
-                               InstantiateKernelTemplate(text, {{"<[KernelName]>", "Solarize2DKernel16Bits"}}, true);
-    const IOCLProgram program = context.BuildProgram(source, "-cl-kernel-arg-info");
-    FCLKernel8Bit = program->CreateKernel("Solarize2DKernel8Bits");
-    FCLKernel16Bit = program->CreateKernel("Solarize2DKernel16Bits");
+    std::tie(FCLKernel8Bit, FCLKernel16Bit) = BuildKernelPair(context, KernelTemplate("Solarize"), "Solarize2DKernel");
 }
 
 void PXSolarize::RegisterPkg() {

@@ -318,4 +318,13 @@ std::string InstantiateKernelTemplate(const std::string& text,
     return result;
 }
 
+std::pair<IOCLKernel, IOCLKernel> BuildKernelPair(TOCLContext& context, const std::string& templateText,
+                                                  const std::string& baseName) {
+    const std::string name8 = baseName + "8Bits", name16 = baseName + "16Bits";
+    const std::string source = InstantiateKernelTemplate(templateText, {{"<[KernelName]>", name8}}, false) +
+                               InstantiateKernelTemplate(templateText, {{"<[KernelName]>", name16}}, true);
+    const IOCLProgram program = context.BuildProgram(source, "-cl-kernel-arg-info");
+    return {program->CreateKernel(name8), program->CreateKernel(name16)};
+}
+
 }  // namespace pixora

@@ -195,6 +195,11 @@ public:
 std::string InstantiateKernelTemplate(const std::string& text,
                                       const std::vector<std::pair<std::string, std::string>>& names, bool sixteenBit);
 
+// The usual build of a one-kernel template: instantiated for 8 bits ("<base>8Bits") and 16 bits
+// ("<base>16Bits"), joined 8-bit first, built with "-cl-kernel-arg-info"; returns both kernels.
+std::pair<IOCLKernel, IOCLKernel> BuildKernelPair(TOCLContext& context, const std::string& templateText,
+                                                  const std::string& baseName);
+
 // Sets a kernel's arguments by name for one launch.
 class TOCLArgs {
 public:
