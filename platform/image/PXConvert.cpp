@@ -52,9 +52,9 @@ struct Gray16Sample {
 // ---- BT.601 limited range ----------------------------------------------------------------------
 //
 // Full-range 8-bit R, G, B <-> Y in 16..235 and Cb, Cr in 16..240 (128 = no colour), with
-// Kr = 0.299 and Kb = 0.114. Coefficients are the exact values scaled by 2^16 and rounded; one
-// coefficient per row is nudged by 1 so that grey gives Cb = Cr = 128 exactly and Y sums to
-// 219/255 of full scale (56285 = round(65536 * 219 / 255)).
+// Kr = 0.299 and Kb = 0.114. Coefficients are the exact values scaled by 2^16 and rounded; the
+// green ones of Y and Cb are then nudged by 1 so that the Y row sums to round(65536 * 219 / 255)
+// = 56285 and the Cb and Cr rows to 0: grey encodes with Cb = Cr = 128 exactly.
 //   Y  = 16  + ( 16829 R + 33040 G +  6416 B + 2^15) >> 16
 //   Cb = 128 + ( -9714 R - 19070 G + 28784 B) / 2^16, rounded
 //   Cr = 128 + ( 28784 R - 24103 G -  4681 B) / 2^16, rounded

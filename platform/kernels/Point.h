@@ -62,8 +62,8 @@ inline void ForEachRun(ConstView<T> src, View<T> dst, TRect r, RowFn fn) noexcep
 }  // namespace detail
 
 // Rectangle r of dst (all channels) becomes constant - src, saturating at 0. Only samples inside
-// r are written; r must lie inside both views, which share one channel count. src and dst may be
-// the same memory.
+// r are written; r must lie inside both views, which share one channel count. dst may be src
+// itself (in place).
 template <class T>
 void SubtractFromConstant2D(ConstView<T> src, View<T> dst, TRect r, T constant) noexcept {
     static_assert(std::is_unsigned_v<T>, "samples are unsigned integers");

@@ -71,6 +71,10 @@ void TBandPool::SetThreadCount(int n) {
 void TBandPool::StartWorkers(int workerCount) {
     FWorkers.reserve(static_cast<std::size_t>(workerCount));
     for (int i = 0; i < workerCount; ++i) FWorkers.emplace_back([this] { WorkerLoop(); });
+    {
+        std::lock_guard lock(FLock);
+        FWorkerCount = workerCount;
+    }
     FWorkersStarted.store(true, std::memory_order_release);
 }
 
@@ -86,6 +90,7 @@ void TBandPool::StopWorkers() {
     FWorkers.clear();
     {
         std::lock_guard lock(FLock);
+        FWorkerCount = 0;
         FQuit = false;
         FPaused = false;
     }
@@ -158,7 +163,7 @@ void TBandPool::Run(int taskCount, const std::function<void(int index)>& task) {
         slot->Next.store(0, std::memory_order_relaxed);
         slot->Failed.store(false, std::memory_order_relaxed);
         ++FActiveJobs;
-        workerCount = static_cast<int>(FWorkers.size());
+        workerCount = FWorkerCount;
     }
     // Wake only as many workers as there are tasks beyond the caller's first.
     if (taskCount - 1 >= workerCount)

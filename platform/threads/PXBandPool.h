@@ -97,6 +97,7 @@ private:
     bool FQuit = false;
     bool FPaused = false;  // SetThreadCount is replacing the workers; no new jobs start
     int FActiveJobs = 0;
+    int FWorkerCount = 0;  // FWorkers.size(), readable under FLock
     std::array<TJobSlot, KJobSlots> FSlots;
 };
 

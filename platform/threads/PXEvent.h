@@ -28,10 +28,9 @@ public:
     TEvent& operator=(const TEvent&) = delete;
 
     void SetEvent() {
-        {
-            std::lock_guard lock(FLock);
-            FSet = true;
-        }
+        // Notified under the lock: a released waiter may destroy the event as soon as it returns.
+        std::lock_guard lock(FLock);
+        FSet = true;
         if (FManualReset)
             FChanged.notify_all();
         else
