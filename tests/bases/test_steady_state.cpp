@@ -75,10 +75,11 @@ TEST_P(SteadyState, AChainOfFiltersAllocatesNothingPerFrame) {
     first.InputPin.Receive(TLRStopOperation());
     for (auto* filter : filters) filter->WaitIdle();
     EXPECT_EQ(sink.Frames.load(), 600);
-    // With threads the number of frames in flight varies with scheduling, so the pools may
-    // still grow by a frame or two to a new high-water mark; anything made per frame would
+    // With threads the number of frames in flight varies with scheduling (up to the queues'
+    // capacity and the frames being processed, about twenty here), so the pools may still grow
+    // by a few frames and blocks to a new high-water mark; an allocation made per frame would
     // show as 300 or more.
-    EXPECT_LE(allocations, param.Threaded ? 2 : 0) << "heap allocations over 300 frames";
+    EXPECT_LE(allocations, param.Threaded ? 16 : 0) << "heap allocations over 300 frames";
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, SteadyState,
