@@ -158,7 +158,14 @@ INSTANTIATE_TEST_SUITE_P(FormatsAndRegions, PointFiltersOnOpenCL,
                          testing::Values(TPathCase{vfRGB24, {}}, TPathCase{vfRGBA32, {}}, TPathCase{vfGray8, {}},
                                          TPathCase{vfGray16, {}}, TPathCase{vfUYVY, {}},
                                          TPathCase{vfRGB24, {5, 3, 20, 10}}, TPathCase{vfRGBA32, {30, 20, 50, 50}},
-                                         TPathCase{vfGray16, {0, 0, 1, 23}}, TPathCase{vfGray8, {36, 22, 1, 1}}));
+                                         TPathCase{vfGray16, {0, 0, 1, 23}}, TPathCase{vfGray8, {36, 22, 1, 1}}),
+                         [](const testing::TestParamInfo<TPathCase>& info) {
+                             const TRect& r = info.param.Region;
+                             return std::string(FormatName(info.param.Format).substr(2)) +
+                                    (r.Width > 0 ? "_Region" + std::to_string(r.X) + "_" + std::to_string(r.Y) + "_" +
+                                                       std::to_string(r.Width) + "x" + std::to_string(r.Height)
+                                                 : "_Full");
+                         });
 
 TEST(PointFiltersOnOpenCLSwitch, ChangingTheDeviceMidStreamKeepsResultsEqual) {
     ASSERT_TRUE(HaveOpenCL()) << "no OpenCL platform: scripts/install-deps.sh installs pocl-opencl-icd";

@@ -11,13 +11,32 @@ std::atomic<int> gCounting{0};
 std::atomic<long> gAllocations{0};
 }  // namespace
 
-void* operator new(std::size_t size) {
+namespace {
+void* CountedAllocate(std::size_t size) noexcept {
     if (gCounting.load(std::memory_order_relaxed) > 0) gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    return std::malloc(size == 0 ? 1 : size);
+}
+}  // namespace
+
+// Every form that pairs with the plain operator delete is replaced, so that memory allocated
+// by one form and released by another (as LLVM inside the OpenCL driver does) stays matched;
+// the aligned forms are left to the runtime on both sides.
+void* operator new(std::size_t size) {
+    if (void* p = CountedAllocate(size)) return p;
     throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) {
+    if (void* p = CountedAllocate(size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return CountedAllocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return CountedAllocate(size); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace pixora::testing_support {
 
