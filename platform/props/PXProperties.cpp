@@ -259,11 +259,11 @@ void LoadProperties(TPersistent& object, const json& properties) {
     if (!properties.is_object())
         throw EPropertyError(table.ClassName() + ": properties must be a JSON object, got " +
                              std::string(properties.type_name()));
-    for (const auto& [name, value] : properties.items()) {
-        const TPropertyInfo* info = table.Find(name);
-        if (!info) throw EPropertyError(table.ClassName() + " has no property '" + name + "'");
-        info->Load(object, value);
-    }
+    for (const auto& [name, value] : properties.items())
+        if (!table.Find(name)) throw EPropertyError(table.ClassName() + " has no property '" + name + "'");
+    // Declaration order, not the file's: a size is set before the data sized by it.
+    for (const TPropertyInfo* info : table.All())
+        if (const auto found = properties.find(info->Name()); found != properties.end()) info->Load(object, *found);
 }
 
 // Walks a dotted path to the object that holds the last property.
