@@ -39,12 +39,12 @@ namespace fs = std::filesystem;
 
 constexpr int64_t kTicksPerSecond = 10'000'000;
 
-// libav's own warnings ("EOI missing, emulating" and the like) are not errors of ours: only
-// its errors reach standard error, unless PIXORA_AV_LOG asks for everything.
+// libav's own log lines ("EOI missing, emulating", "Invalid PNG signature") stay quiet: every
+// failure reaches the caller as one TAvError naming the file. PIXORA_AV_LOG=1 shows them.
 void QuietLibav() {
     static std::once_flag once;
     std::call_once(once, [] {
-        if (!std::getenv("PIXORA_AV_LOG")) av_log_set_level(AV_LOG_ERROR);
+        if (!std::getenv("PIXORA_AV_LOG")) av_log_set_level(AV_LOG_QUIET);
     });
 }
 constexpr AVRational kTickBase{1, 10'000'000};
