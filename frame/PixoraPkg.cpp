@@ -5,8 +5,10 @@
 
 #include "filters/point/PXNegative.h"
 #include "filters/point/PXSolarize.h"
+#include "generators/PXGaussNoise.h"
 #include "generators/PXJaehneDispatcher.h"
 #include "generators/PXJaehneGen.h"
+#include "generators/PXUniformNoise.h"
 #include "io/PXMediaFileSink.h"
 #include "io/PXMediaFileSource.h"
 
@@ -20,6 +22,8 @@ void RegisterPackage() {
         PXNegative::RegisterPkg();
         PXSolarize::RegisterPkg();
         PXJaehneGen::RegisterPkg();
+        PXUniformNoise::RegisterPkg();
+        PXGaussNoise::RegisterPkg();
         PXMediaFileSource::RegisterPkg();
         PXMediaFileSink::RegisterPkg();
     });

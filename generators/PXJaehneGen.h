@@ -10,6 +10,7 @@ namespace pixora {
 class TPXJaehneGen final : public TPXCommonGen {
 public:
     explicit TPXJaehneGen(TComponent* owner = nullptr);
+    ~TPXJaehneGen() override { Stop(); }
     static const TPropertyTable& Properties();
     const TPropertyTable& GetPropertyTable() const override { return Properties(); }
 

@@ -15,7 +15,8 @@ constexpr const char* KHelp =
     "usage: pixora apply CLASS INPUT... OUTPUT [--set PROP=VALUE]... [--frames N]\n"
     "\n"
     "Runs the component CLASS over the frames of the INPUT files (one per video input\n"
-    "of the component, in pin order; none for a generator) and writes its output to\n"
+    "of the component, in pin order; none for a generator, or for a filter that also\n"
+    "generates, such as the noise components) and writes its output to\n"
     "OUTPUT: a single image (.png .jpg .bmp .tif), a numbered sequence (name with %04d)\n"
     "or a raw .y4m video.\n"
     "  --set PROP=VALUE  sets a published property; sub-objects as Parent.Child,\n"
@@ -93,12 +94,14 @@ int CmdApply(const TArgs& args) {
     const std::vector<std::string> inputs(positional.begin() + 1, positional.end() - 1);
     const std::string output = positional.back();
     const auto pins = VideoInputs(component);
-    if (inputs.size() != pins.size())
+    // A component that is also a source (noise) generates when given no input.
+    const bool generating = inputs.empty() && component.CanStart();
+    if (inputs.size() != pins.size() && !generating)
         throw TUsageError{positional[0] + " takes " + std::to_string(pins.size()) + " video input" +
                           (pins.size() == 1 ? "" : "s") + ", got " + std::to_string(inputs.size())};
     TLRSourcePin* result = VideoOutput(component);
     if (!result) throw TUsageError{positional[0] + " has no video output to write"};
-    if (pins.empty() && frames < 0) frames = 1;
+    if (generating && frames < 0) frames = 1;
 
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const std::string name = "input" + std::to_string(i);

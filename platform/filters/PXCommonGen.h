@@ -1,16 +1,9 @@
 // The generator base: a source of frames with no video input. It announces the stream, then
-// paces it: by a clock at the frame duration (live), as fast as downstream accepts (offline), or
-// one frame per master pump once a downstream component has asked to drive the chain.
+// paces it (TPXFramePacer): by a clock at the frame duration (live), as fast as downstream
+// accepts (offline), or one frame per master pump once a downstream component drives the chain.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-
-#include "platform/component/PXComponent.h"
-#include "platform/image/PXImageBuffer.h"
-#include "platform/threads/PXPeriodicThread.h"
+#include "platform/filters/PXFramePacer.h"
 
 namespace pixora {
 
@@ -31,9 +24,10 @@ public:
 
     bool CanStart() const override { return true; }
     void Start(const TRunOptions& options) override;
-    void Stop() override;
-    bool IsFinished() const override { return FFinished.load(); }
-    int64_t FramesSent() const noexcept { return FFramesSent.load(); }
+    // Derived generators call Stop in their own destructor, before their state goes away.
+    void Stop() override { FPacer.Stop(); }
+    bool IsFinished() const override { return FPacer.IsFinished(); }
+    int64_t FramesSent() const noexcept { return FPacer.FramesSent(); }
 
     // Makes one frame of the current settings on the caller's thread, without a stream.
     IPXImageBuffer GenerateOne();
@@ -49,30 +43,8 @@ protected:
     virtual void IntStartStream() {}
 
 private:
-    bool UpstreamOperation(const ILRNotifyOperation& op);
-    void Iterate();          // offline or pumped: one frame (or a wait for a pump)
-    void Tick(int64_t);      // live: one frame per clock tick
-    void SendFrame();
-    void SendStopOnce(bool aborted = false);
-
     double FFrameRate;
-
-    std::mutex FRunMutex;
-    std::unique_ptr<TRepeatThread> FRepeat;
-    std::unique_ptr<TQNClockGen> FClock;
-    // The running pacer, for the worker to end its own loop; the objects outlive their callbacks.
-    std::atomic<TLoopThread*> FActivePacer{nullptr};
-    TRunOptions FOptions;
-    TSize FStreamSize{};
-    TPXVideoFormat FStreamFormat = vfRGB24;
-    int64_t FStreamDuration = 0;
-    std::atomic<int64_t> FFramesSent{0};
-    std::atomic<bool> FFinished{true};
-    std::atomic<bool> FStopSent{true};
-    std::atomic<bool> FPumped{false};
-    std::mutex FPumpMutex;
-    std::condition_variable FPumpSignal;
-    int64_t FPumpCredits = 0;
+    TPXFramePacer FPacer;
 };
 
 }  // namespace pixora
