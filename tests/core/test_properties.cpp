@@ -203,7 +203,8 @@ TEST(Properties, MalformedJsonIsRefusedWithTheReason) {
 }
 
 TEST(Properties, SettersFromOtherThreadsNeverTearAValue) {
-    TPXRectRegion region(*new TChangeNotifyLock);  // leaked lock outlives the threads
+    TChangeNotifyLock lock;
+    TPXRectRegion region(lock);
     std::atomic<bool> stop{false};
     std::thread writer([&] {
         for (int i = 0; i < 20000 && !stop; ++i) region.SetRectangle(i % 2 ? TRect{1, 1, 1, 1} : TRect{2, 2, 2, 2});
