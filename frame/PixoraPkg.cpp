@@ -3,6 +3,7 @@
 
 #include <mutex>
 
+#include "filters/point/PXImageAdjust.h"
 #include "filters/point/PXNegative.h"
 #include "filters/point/PXSolarize.h"
 #include "generators/PXGaussNoise.h"
@@ -21,6 +22,7 @@ void RegisterPackage() {
 
         PXNegative::RegisterPkg();
         PXSolarize::RegisterPkg();
+        PXImageAdjust::RegisterPkg();
         PXJaehneGen::RegisterPkg();
         PXUniformNoise::RegisterPkg();
         PXGaussNoise::RegisterPkg();

@@ -95,6 +95,10 @@ TOCLKernel::~TOCLKernel() {
 TOCLArgument& TOCLKernel::Argument(std::string_view name) {
     for (auto& argument : FArguments)
         if (argument.Name() == name) return argument;
+    // Some compilers (PoCL's) rename arguments that share a built-in function's name, such as
+    // "step", to "_cl_step" in the argument info.
+    for (auto& argument : FArguments)
+        if (argument.Name().starts_with("_cl_") && std::string_view(argument.Name()).substr(4) == name) return argument;
     throw EOpenCLError("Kernel " + FName + " has no argument named " + std::string(name), CL_INVALID_ARG_INDEX);
 }
 

@@ -1,0 +1,87 @@
+// Image adjustment kernels: single precision throughout, floored modulo, ties-to-even rounding.
+#include "platform/kernels/ImageAdjust.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pixora::kernels {
+
+namespace {
+
+// a mod b with the sign of b.
+inline float FlooredMod(float a, float b) noexcept { return a - b * std::floor(a / b); }
+
+inline uint8_t ToByte(float value) noexcept { return uint8_t(std::clamp(std::nearbyint(value), 0.0f, 255.0f)); }
+
+}  // namespace
+
+void AdjustHLS(const uint8_t in[3], uint8_t out[3], float hue, float saturation, float lightness) noexcept {
+    const float first = float(in[0]) / 255.0f, second = float(in[1]) / 255.0f, third = float(in[2]) / 255.0f;
+    const float maximum = std::max(first, std::max(second, third));
+    const float minimum = std::min(first, std::min(second, third));
+    const float chroma = maximum - minimum;
+    float l = (maximum + minimum) / 2.0f;
+    float h = 0.0f, s = 0.0f;
+    if (chroma != 0.0f) {
+        s = chroma / (1.0f - std::fabs(2.0f * l - 1.0f));
+        if (maximum == first) h = FlooredMod((second - third) / chroma, 6.0f);
+        else if (maximum == second) h = (third - first) / chroma + 2.0f;
+        else h = (first - second) / chroma + 4.0f;
+        h = h * 60.0f / 360.0f;
+    }
+    h = FlooredMod(h + hue, 1.0f);
+    l = std::min(l * lightness, 1.0f);
+    s = std::min(s * saturation, 1.0f);
+
+    const float degrees = h * 360.0f;
+    const float c = (1.0f - std::fabs(2.0f * l - 1.0f)) * s;
+    const float x = c * (1.0f - std::fabs(FlooredMod(degrees / 60.0f, 2.0f) - 1.0f));
+    const float m = l - c / 2.0f;
+    float a, b, d;  // the three components before adding m
+    if (degrees < 60.0f) a = c, b = x, d = 0.0f;
+    else if (degrees < 120.0f) a = x, b = c, d = 0.0f;
+    else if (degrees < 180.0f) a = 0.0f, b = c, d = x;
+    else if (degrees < 240.0f) a = 0.0f, b = x, d = c;
+    else if (degrees < 300.0f) a = x, b = 0.0f, d = c;
+    else a = c, b = 0.0f, d = x;
+    out[0] = ToByte((a + m) * 255.0f);
+    out[1] = ToByte((b + m) * 255.0f);
+    out[2] = ToByte((d + m) * 255.0f);
+}
+
+void BuildBrightnessContrastTable(uint8_t table[256], float brightness, float contrast) noexcept {
+    const float offset = std::nearbyint(brightness * 255.0f);
+    for (int v = 0; v < 256; ++v) table[v] = ToByte(float(v) * contrast + offset);
+}
+
+void ImageAdjust(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TImageAdjustParams& params) noexcept {
+    uint8_t table[256];
+    BuildBrightnessContrastTable(table, params.Brightness, params.Contrast);
+    const int stride = src.Channels;
+    const bool hls = params.UsesHLS();
+    for (int y = r.Y; y < r.Y + r.Height; ++y) {
+        const uint8_t* in = src.Row(y) + std::ptrdiff_t(r.X) * stride;
+        uint8_t* out = dst.Row(y) + std::ptrdiff_t(r.X) * stride;
+        if (!hls) {
+            for (int x = 0; x < r.Width; ++x) {
+                const int i = x * stride;
+                out[i] = table[in[i]];
+                out[i + 1] = table[in[i + 1]];
+                out[i + 2] = table[in[i + 2]];
+                if (stride == 4) out[i + 3] = in[i + 3];
+            }
+            continue;
+        }
+        for (int x = 0; x < r.Width; ++x) {
+            const int i = x * stride;
+            uint8_t adjusted[3];
+            AdjustHLS(in + i, adjusted, params.Hue, params.Saturation, params.Lightness);
+            out[i] = table[adjusted[0]];
+            out[i + 1] = table[adjusted[1]];
+            out[i + 2] = table[adjusted[2]];
+            if (stride == 4) out[i + 3] = in[i + 3];
+        }
+    }
+}
+
+}  // namespace pixora::kernels
