@@ -11,6 +11,7 @@ void RegisterPointKernelBenchmarks();
 void RegisterConvertBenchmarks();
 void RegisterFilterBenchmarks();
 void RegisterPipelineBenchmarks();
+void RegisterImageAdjustBenchmarks();
 }  // namespace pixora::bench
 
 int main(int argc, char** argv) {
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     pixora::bench::RegisterConvertBenchmarks();
     pixora::bench::RegisterFilterBenchmarks();
     pixora::bench::RegisterPipelineBenchmarks();
+    pixora::bench::RegisterImageAdjustBenchmarks();
 #ifdef PIXORA_HAVE_OPENCV
     cv::setNumThreads(1);  // OpenCV on one thread unless a benchmark says otherwise
 #endif
