@@ -28,9 +28,10 @@ bench:
 	@scripts/install-deps.sh --bench
 	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPIXORA_BENCH=ON -DPIXORA_TESTS=OFF
 	cmake --build $(BUILD_BENCH) -j $(JOBS) --target pixora_bench
-	$(BUILD_BENCH)/pixora_bench --benchmark_out=$(BUILD_BENCH)/bench.json --benchmark_out_format=json \
+	@mkdir -p $(BUILD)
+	$(BUILD_BENCH)/pixora_bench --benchmark_out=$(BUILD)/bench.json --benchmark_out_format=json \
 	  $(BENCH_ARGS)
-	@echo "Results also written to $(BUILD_BENCH)/bench.json"
+	@echo "Results also written to $(BUILD)/bench.json"
 
 clean:
 	rm -rf $(BUILD) $(BUILD_BENCH) build-asan out
