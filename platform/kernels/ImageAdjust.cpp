@@ -15,40 +15,6 @@ inline uint8_t ToByte(float value) noexcept { return uint8_t(std::clamp(std::nea
 
 }  // namespace
 
-void AdjustHLS(const uint8_t in[3], uint8_t out[3], float hue, float saturation, float lightness) noexcept {
-    const float first = float(in[0]) / 255.0f, second = float(in[1]) / 255.0f, third = float(in[2]) / 255.0f;
-    const float maximum = std::max(first, std::max(second, third));
-    const float minimum = std::min(first, std::min(second, third));
-    const float chroma = maximum - minimum;
-    float l = (maximum + minimum) / 2.0f;
-    float h = 0.0f, s = 0.0f;
-    if (chroma != 0.0f) {
-        s = chroma / (1.0f - std::fabs(2.0f * l - 1.0f));
-        if (maximum == first) h = FlooredMod((second - third) / chroma, 6.0f);
-        else if (maximum == second) h = (third - first) / chroma + 2.0f;
-        else h = (first - second) / chroma + 4.0f;
-        h = h * 60.0f / 360.0f;
-    }
-    h = FlooredMod(h + hue, 1.0f);
-    l = std::min(l * lightness, 1.0f);
-    s = std::min(s * saturation, 1.0f);
-
-    const float degrees = h * 360.0f;
-    const float c = (1.0f - std::fabs(2.0f * l - 1.0f)) * s;
-    const float x = c * (1.0f - std::fabs(FlooredMod(degrees / 60.0f, 2.0f) - 1.0f));
-    const float m = l - c / 2.0f;
-    float a, b, d;  // the three components before adding m
-    if (degrees < 60.0f) a = c, b = x, d = 0.0f;
-    else if (degrees < 120.0f) a = x, b = c, d = 0.0f;
-    else if (degrees < 180.0f) a = 0.0f, b = c, d = x;
-    else if (degrees < 240.0f) a = 0.0f, b = x, d = c;
-    else if (degrees < 300.0f) a = x, b = 0.0f, d = c;
-    else a = c, b = 0.0f, d = x;
-    out[0] = ToByte((a + m) * 255.0f);
-    out[1] = ToByte((b + m) * 255.0f);
-    out[2] = ToByte((d + m) * 255.0f);
-}
-
 void BuildBrightnessContrastTable(uint8_t table[256], float brightness, float contrast) noexcept {
     const float offset = std::nearbyint(brightness * 255.0f);
     for (int v = 0; v < 256; ++v) table[v] = ToByte(float(v) * contrast + offset);
@@ -58,9 +24,9 @@ namespace {
 
 constexpr int KChunk = 64;
 
-// The colour step of AdjustHLS over KChunk pixels held as three float arrays, written without
-// branches (every case computed, then selected) so that it vectorises; each value goes through
-// the same operations in the same order as AdjustHLS, so the bytes are identical.
+// The colour step over up to KChunk pixels held as three float arrays (components in, rounded
+// components out), written without branches (every case computed, then selected) so that it
+// vectorises. frame/opencl/ImageAdjust.cl computes the same operations in the same order.
 __attribute__((target_clones("avx2", "default"))) void AdjustHLSChunk(float* __restrict p0, float* __restrict p1,
                                                                         float* __restrict p2, int count, float hue,
                                                                         float saturation, float lightness) noexcept {
@@ -98,6 +64,12 @@ __attribute__((target_clones("avx2", "default"))) void AdjustHLSChunk(float* __r
 }
 
 }  // namespace
+
+void AdjustHLS(const uint8_t in[3], uint8_t out[3], float hue, float saturation, float lightness) noexcept {
+    float p0[1] = {float(in[0])}, p1[1] = {float(in[1])}, p2[1] = {float(in[2])};
+    AdjustHLSChunk(p0, p1, p2, 1, hue, saturation, lightness);
+    out[0] = uint8_t(p0[0]), out[1] = uint8_t(p1[0]), out[2] = uint8_t(p2[0]);
+}
 
 void ImageAdjust(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TImageAdjustParams& params) noexcept {
     uint8_t table[256];

@@ -98,27 +98,6 @@ TEST(ImageAdjust, ColourStepFollowsTheDefinitionOverADenseSample) {
     }
 }
 
-TEST(ImageAdjust, TheVectorisedFrameKernelEqualsThePixelFunction) {
-    // Every 8-bit value in each component position across rows of 256 pixels.
-    const IPXImageBuffer in = TPXImageBuffer::CreateSize(256, 96, vfRGB24);
-    for (int y = 0; y < 96; ++y)
-        for (int x = 0; x < 256; ++x) {
-            uint8_t* p = in->GetWritePointer() + y * in->GetLineSize() + x * 3;
-            p[0] = uint8_t(x), p[1] = uint8_t((x * 7 + y * 29) & 255), p[2] = uint8_t((y * 53 + x / 3) & 255);
-        }
-    const kernels::TImageAdjustParams params{0.0f, 1.0f, 1.4f, -0.37f, 0.85f};
-    const IPXImageBuffer out = TPXImageBuffer::CreateSize(256, 96, vfRGB24);
-    kernels::ImageAdjust(in->ReadView<uint8_t>(), out->WriteView<uint8_t>(false), {0, 0, 256, 96}, params);
-    for (int y = 0; y < 96; ++y)
-        for (int x = 0; x < 256; ++x) {
-            const uint8_t* p = in->GetReadPointer() + y * in->GetLineSize() + x * 3;
-            uint8_t expected[3];
-            kernels::AdjustHLS(p, expected, params.Hue, params.Saturation, params.Lightness);
-            ASSERT_EQ(std::memcmp(out->GetReadPointer() + y * out->GetLineSize() + x * 3, expected, 3), 0)
-                << x << "," << y;
-        }
-}
-
 TEST(ImageAdjust, BandsEqualOneCallAndAlphaAndRegionHold) {
     const IPXImageBuffer in = reference::RandomFrame(37, 23, vfRGBA32, 21);
     TPXImageAdjust single, bands;
