@@ -12,6 +12,7 @@ void RegisterConvertBenchmarks();
 void RegisterFilterBenchmarks();
 void RegisterPipelineBenchmarks();
 void RegisterImageAdjustBenchmarks();
+void RegisterPointFilterBenchmarks();
 }  // namespace pixora::bench
 
 int main(int argc, char** argv) {
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     pixora::bench::RegisterFilterBenchmarks();
     pixora::bench::RegisterPipelineBenchmarks();
     pixora::bench::RegisterImageAdjustBenchmarks();
+    pixora::bench::RegisterPointFilterBenchmarks();
 #ifdef PIXORA_HAVE_OPENCV
     cv::setNumThreads(1);  // OpenCV on one thread unless a benchmark says otherwise
 #endif

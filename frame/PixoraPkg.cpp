@@ -3,9 +3,14 @@
 
 #include <mutex>
 
+#include "analysis/PXHueVector.h"
+#include "filters/point/PXColorLookup.h"
+#include "filters/point/PXColorTwist.h"
+#include "filters/point/PXGammaFilter.h"
 #include "filters/point/PXImageAdjust.h"
 #include "filters/point/PXNegative.h"
 #include "filters/point/PXSolarize.h"
+#include "filters/point/PXThreshold.h"
 #include "generators/PXGaussNoise.h"
 #include "generators/PXJaehneDispatcher.h"
 #include "generators/PXJaehneGen.h"
@@ -23,6 +28,11 @@ void RegisterPackage() {
         PXNegative::RegisterPkg();
         PXSolarize::RegisterPkg();
         PXImageAdjust::RegisterPkg();
+        PXThreshold::RegisterPkg();
+        PXGammaFilter::RegisterPkg();
+        PXColorTwist::RegisterPkg();
+        PXColorLookup::RegisterPkg();
+        PXHueVector::RegisterPkg();
         PXJaehneGen::RegisterPkg();
         PXUniformNoise::RegisterPkg();
         PXGaussNoise::RegisterPkg();

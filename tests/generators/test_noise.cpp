@@ -124,7 +124,9 @@ TEST(Noise, AlphaStaysOnFramesAndTheRegionBoundsTheNoise) {
             const bool inside = x >= 3 && x < 13 && y >= 2 && y < 7;
             EXPECT_EQ(Sample(out, x, y, 3), 77);
             for (int c = 0; c < 3; ++c) {
-                if (!inside) EXPECT_EQ(Sample(out, x, y, c), 77);
+                if (!inside) {
+                    EXPECT_EQ(Sample(out, x, y, c), 77);
+                }
                 changed += Sample(out, x, y, c) != 77;
             }
         }

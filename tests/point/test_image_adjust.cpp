@@ -119,7 +119,9 @@ TEST(ImageAdjust, BandsEqualOneCallAndAlphaAndRegionHold) {
             const uint8_t* pin = in->GetReadPointer() + y * in->GetLineSize() + x * 4;
             const uint8_t* pout = a->GetReadPointer() + y * a->GetLineSize() + x * 4;
             ASSERT_EQ(pout[3], pin[3]);
-            if (x < 4 || y < 3) ASSERT_EQ(std::memcmp(pin, pout, 4), 0);
+            if (x < 4 || y < 3) {
+                ASSERT_EQ(std::memcmp(pin, pout, 4), 0);
+            }
         }
 }
 
