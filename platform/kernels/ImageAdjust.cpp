@@ -27,9 +27,10 @@ constexpr int KChunk = 64;
 // The colour step over up to KChunk pixels held as three float arrays (components in, rounded
 // components out), written without branches (every case computed, then selected) so that it
 // vectorises. frame/opencl/ImageAdjust.cl computes the same operations in the same order.
-__attribute__((target_clones("avx2", "default"))) void AdjustHLSChunk(float* __restrict p0, float* __restrict p1,
+__attribute__((target_clones("avx512f", "avx2", "default"))) void AdjustHLSChunk(float* __restrict p0, float* __restrict p1,
                                                                         float* __restrict p2, int count, float hue,
-                                                                        float saturation, float lightness) noexcept {
+                                                                        float saturation, float lightness,
+                                                                        float contrast = 1.0f, float offset = 0.0f) noexcept {
     for (int i = 0; i < count; ++i) {
         const float first = p0[i] / 255.0f, second = p1[i] / 255.0f, third = p2[i] / 255.0f;
         const float maximum = std::max(first, std::max(second, third));
@@ -57,9 +58,13 @@ __attribute__((target_clones("avx2", "default"))) void AdjustHLSChunk(float* __r
         const float a = s0 ? c : s1 ? x : s2 ? 0.0f : s3 ? 0.0f : s4 ? x : c;
         const float b = s0 ? x : s1 ? c : s2 ? c : s3 ? x : s4 ? 0.0f : 0.0f;
         const float d = s0 ? 0.0f : s1 ? 0.0f : s2 ? x : s3 ? c : s4 ? c : x;
-        p0[i] = std::clamp(std::nearbyint((a + m) * 255.0f), 0.0f, 255.0f);
-        p1[i] = std::clamp(std::nearbyint((b + m) * 255.0f), 0.0f, 255.0f);
-        p2[i] = std::clamp(std::nearbyint((d + m) * 255.0f), 0.0f, 255.0f);
+        const float v0 = std::clamp(std::nearbyint((a + m) * 255.0f), 0.0f, 255.0f);
+        const float v1 = std::clamp(std::nearbyint((b + m) * 255.0f), 0.0f, 255.0f);
+        const float v2 = std::clamp(std::nearbyint((d + m) * 255.0f), 0.0f, 255.0f);
+        // The brightness and contrast step, as BuildBrightnessContrastTable computes it.
+        p0[i] = std::clamp(std::nearbyint(v0 * contrast + offset), 0.0f, 255.0f);
+        p1[i] = std::clamp(std::nearbyint(v1 * contrast + offset), 0.0f, 255.0f);
+        p2[i] = std::clamp(std::nearbyint(v2 * contrast + offset), 0.0f, 255.0f);
     }
 }
 
@@ -74,6 +79,7 @@ void AdjustHLS(const uint8_t in[3], uint8_t out[3], float hue, float saturation,
 void ImageAdjust(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TImageAdjustParams& params) noexcept {
     uint8_t table[256];
     BuildBrightnessContrastTable(table, params.Brightness, params.Contrast);
+    const float offset = std::nearbyint(params.Brightness * 255.0f);
     const int stride = src.Channels;
     const bool hls = params.UsesHLS();
     alignas(32) float p0[KChunk], p1[KChunk], p2[KChunk];
@@ -96,12 +102,13 @@ void ImageAdjust(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TImag
                 const uint8_t* p = in + (x0 + k) * stride;
                 p0[k] = p[0], p1[k] = p[1], p2[k] = p[2];
             }
-            AdjustHLSChunk(p0, p1, p2, count, params.Hue, params.Saturation, params.Lightness);
+            AdjustHLSChunk(p0, p1, p2, count, params.Hue, params.Saturation, params.Lightness, params.Contrast,
+                           offset);
             for (int k = 0; k < count; ++k) {
                 const int i = (x0 + k) * stride;
-                out[i] = table[int(p0[k])];
-                out[i + 1] = table[int(p1[k])];
-                out[i + 2] = table[int(p2[k])];
+                out[i] = uint8_t(p0[k]);
+                out[i + 1] = uint8_t(p1[k]);
+                out[i + 2] = uint8_t(p2[k]);
                 if (stride == 4) out[i + 3] = in[i + 3];
             }
         }
