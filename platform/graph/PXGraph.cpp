@@ -104,6 +104,7 @@ void TPXGraph::LoadFromJson(const json& graph) {
 }
 
 void TPXGraph::LoadFromText(const std::string& text, const std::string& sourceName) {
+    Clear();  // a file that is not even JSON leaves an empty graph too
     json graph;
     try {
         graph = json::parse(text);
@@ -118,6 +119,7 @@ void TPXGraph::LoadFromText(const std::string& text, const std::string& sourceNa
 }
 
 void TPXGraph::LoadFromFile(const std::string& fileName) {
+    Clear();
     std::ifstream file(fileName, std::ios::binary);
     if (!file) throw EGraphError("Can't open graph file '" + fileName + "'");
     std::stringstream text;

@@ -76,6 +76,10 @@ public:
                 FBlocks.push_back(block);
                 return;
             }
+            // A full pool gives up the block that has waited longest, so that after a change of
+            // frame size the new size is pooled rather than taken from the heap every frame.
+            std::swap(block, FBlocks.front());
+            std::rotate(FBlocks.begin(), FBlocks.begin() + 1, FBlocks.end());
         }
         std::free(block->Data);
         delete block;
@@ -219,6 +223,10 @@ IPXImageBuffer TPXImageBuffer::CreateData(const void* data, int width, int heigh
     const int rowBytes = format == vfUYVY ? (width + 1) / 2 * 4 : width * BitsPerPixel(format) / 8;
     if (stride == 0) stride = rowBytes;
     if (!data) throw EPXError("CreateData: no source pixels");
+    // Rows may run bottom-up (negative stride), but never into each other.
+    if (stride < rowBytes && stride > -rowBytes)
+        throw ERangeError("CreateData: stride " + std::to_string(stride) + " is shorter than a row of " +
+                          std::to_string(rowBytes) + " bytes");
     auto* dst = frame->GetWritePointer();
     for (int y = 0; y < height; ++y)
         std::memcpy(dst + std::ptrdiff_t(y) * frame->FLineSize, static_cast<const uint8_t*>(data) + y * stride,

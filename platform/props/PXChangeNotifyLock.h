@@ -28,11 +28,15 @@ public:
         std::lock_guard guard(FMutex);
         std::erase_if(FListeners, [id](const auto& entry) { return entry.Id == id; });
     }
-    // Fires the change notification (callers hold the lock or take it here).
+    // Fires the change notification (callers hold the lock or take it here). A listener may
+    // subscribe or unsubscribe (itself included) while it is called, so the listeners of this
+    // moment are called from a copy of the list.
     void Notify(std::string_view property = {}) {
         std::lock_guard guard(FMutex);
         ++FChangeCount;
-        for (const auto& entry : FListeners) entry.Listener(property);
+        if (FListeners.empty()) return;
+        const std::vector<TEntry> listeners = FListeners;
+        for (const auto& entry : listeners) entry.Listener(property);
     }
     unsigned long ChangeCount() const noexcept { return FChangeCount; }
 

@@ -106,13 +106,17 @@ TBandPool::TJobSlot* TBandPool::FindPendingSlot() noexcept {
 void TBandPool::RunTasks(TJobSlot& slot) noexcept {
     const std::function<void(int)>& task = *slot.Task;
     const int count = slot.Count;
+    const int chunk = slot.Chunk;
     for (;;) {
-        const int index = slot.Next.fetch_add(1, std::memory_order_relaxed);
-        if (index >= count) break;
-        try {
-            task(index);
-        } catch (...) {
-            if (!slot.Failed.exchange(true, std::memory_order_relaxed)) slot.Error = std::current_exception();
+        const std::int64_t first = slot.Next.fetch_add(chunk, std::memory_order_relaxed);
+        if (first >= count) break;
+        const int last = static_cast<int>(std::min<std::int64_t>(count, first + chunk));
+        for (int index = static_cast<int>(first); index < last; ++index) {
+            try {
+                task(index);
+            } catch (...) {
+                if (!slot.Failed.exchange(true, std::memory_order_relaxed)) slot.Error = std::current_exception();
+            }
         }
     }
 }
@@ -160,6 +164,7 @@ void TBandPool::Run(int taskCount, const std::function<void(int index)>& task) {
         });
         slot->Task = &task;
         slot->Count = taskCount;
+        slot->Chunk = std::max(1, taskCount / ((FWorkerCount + 1) * 8));
         slot->Next.store(0, std::memory_order_relaxed);
         slot->Failed.store(false, std::memory_order_relaxed);
         ++FActiveJobs;

@@ -39,7 +39,9 @@ public:
 // The thread pool of multi-core bands. Components use the one process-wide Instance().
 //
 // A Run publishes its job in one of a fixed number of job slots; the pool's workers and the
-// calling thread take task indices from the slot's atomic counter until none are left, and the
+// calling thread take task indices from the slot's atomic counter until none are left (in
+// chunks of about an eighth of a thread's share, so that many small tasks do not make every
+// thread fight over the counter, while uneven tasks still balance out), and the
 // caller returns when every thread that entered the slot has left it. Up to KJobSlots callers
 // (different filter threads) run jobs at the same time and the workers share out among them; a
 // further caller waits for a free slot. Run makes no heap allocation once the workers exist
@@ -74,7 +76,8 @@ private:
     struct alignas(64) TJobSlot {
         const std::function<void(int)>* Task = nullptr;  // non-null while the slot holds a job
         int Count = 0;
-        std::atomic<int> Next{0};       // next task index to hand out
+        int Chunk = 1;                  // indices a thread takes at once
+        std::atomic<std::int64_t> Next{0};  // next task index to hand out (64-bit: never wraps)
         int Helpers = 0;                // workers inside the slot (guarded by FLock)
         std::atomic<bool> Failed{false};
         std::exception_ptr Error;       // written by the thread that set Failed first

@@ -128,7 +128,7 @@ private:
 
     std::optional<TItem> TakeFront(std::unique_lock<std::mutex>& lock) {
         if (FCount == 0) return std::nullopt;
-        std::optional<TItem> result(std::move(FItems[FHead]));
+        std::optional<TItem> result(std::in_place, std::move(*FItems[FHead]));
         FItems[FHead].reset();
         FHead = (FHead + 1) % FCapacity;
         --FCount;
