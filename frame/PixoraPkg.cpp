@@ -4,6 +4,10 @@
 #include <mutex>
 
 #include "analysis/PXHueVector.h"
+#include "filters/neighbourhood/PXBoxFilter.h"
+#include "filters/neighbourhood/PXGaussianBlur.h"
+#include "filters/neighbourhood/PXRectKernelFilter.h"
+#include "filters/neighbourhood/PXUnsharp.h"
 #include "filters/point/PXColorLookup.h"
 #include "filters/point/PXColorTwist.h"
 #include "filters/point/PXGammaFilter.h"
@@ -33,6 +37,10 @@ void RegisterPackage() {
         PXColorTwist::RegisterPkg();
         PXColorLookup::RegisterPkg();
         PXHueVector::RegisterPkg();
+        PXRectKernelFilter::RegisterPkg();
+        PXBoxFilter::RegisterPkg();
+        PXGaussianBlur::RegisterPkg();
+        PXUnsharp::RegisterPkg();
         PXJaehneGen::RegisterPkg();
         PXUniformNoise::RegisterPkg();
         PXGaussNoise::RegisterPkg();

@@ -1,0 +1,567 @@
+// Box statistics: integer running sums for the mean, separable extremes, column-sorted
+// comparator networks and sliding histograms for the median. The vectorised bodies are compiled
+// per instruction set (Neighbourhood.h); the framework-shaped entry points come last.
+#define PIXORA_NEIGHBOURHOOD_IMPLEMENTATION
+#include "platform/kernels/Box.h"
+
+#include <iterator>
+#include <utility>
+
+namespace pixora::kernels {
+
+namespace {
+
+using nbh::TFloatFinish;
+using nbh::TIsa;
+using nbh::TVec;
+
+// ---------------------------------------------------------------------------------------------
+// Mean
+
+// True while every partial sum of the window is an integer that float holds exactly, so that
+// integer sums give the very bits of the float sum in window order.
+template <class T>
+bool SumsExactInFloat(const TBoxWindow& w) noexcept {
+    return uint64_t(w.Width) * uint64_t(w.Height) * uint64_t(SampleMax<T>) <= (uint64_t(1) << 24);
+}
+
+// Windows up to this width add their column sums directly; wider ones take the difference of
+// two running (prefix) sums of the column sums along the row.
+constexpr int KDirectWidth = 6;
+
+// Lane j of the result is v[j - S], or 0 for j < S.
+template <int S, class VU, std::size_t... I>
+PIXORA_NBH_INLINE VU ShiftLanes(const VU& v, std::index_sequence<I...>) noexcept {
+    constexpr int VL = int(sizeof...(I));
+    return __builtin_shuffle(v, VU{}, VU{uint32_t(int(I) >= S ? int(I) - S : VL + int(I))...});
+}
+
+// Lane j of the result is v[VL - C + j mod C]: the last sample of each channel, spread over the
+// lanes of that channel in the next vector.
+template <int C, class VU, std::size_t... I>
+PIXORA_NBH_INLINE VU CarryLanes(const VU& v, std::index_sequence<I...>) noexcept {
+    constexpr int VL = int(sizeof...(I));
+    return __builtin_shuffle(v, VU{uint32_t(VL - C + int(I) % C)...});
+}
+
+// Sum of lanes j, j - C, j - 2C, ... of v (lanes of one channel), in log2(VL / C) steps.
+template <int C, int S, class VU>
+PIXORA_NBH_INLINE VU ScanLanes(VU v) noexcept {
+    constexpr int VL = int(sizeof(VU) / 4);
+    if constexpr (S >= VL) {
+        return v;
+    } else {
+        v += ShiftLanes<S>(v, std::make_index_sequence<VL>());
+        return ScanLanes<C, 2 * S>(v);
+    }
+}
+
+// prefix[C + j] = column[j] + prefix[j], prefix[0 .. C) = 0: running sums per channel (modulo
+// 2^32; a window's difference of two of them is exact since its sum stays below 2^24). The
+// column sums must be zero for VL samples past `used`.
+template <int C, class VU>
+PIXORA_NBH_INLINE void RunningSums(const uint32_t* column, uint32_t* prefix, std::ptrdiff_t used) noexcept {
+    constexpr int VL = int(sizeof(VU) / 4);
+    std::fill_n(prefix, C, 0u);
+    VU carry{};
+    for (std::ptrdiff_t j = 0; j < used; j += VL) {
+        VU v = ScanLanes<C, C>(nbh::Load<VU>(column + j));
+        v += CarryLanes<C>(carry, std::make_index_sequence<VL>());
+        nbh::Store(prefix + C + j, v);
+        carry = v;
+    }
+}
+
+// Column sums of the window rows, updated by one row in and one row out per output row, then
+// the horizontal window sum of the column sums; result = round(sum * coefficient).
+template <TIsa L, class T>
+PIXORA_NBH_INLINE void AverageIntegerBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w,
+                                          float coefficient) noexcept {
+    constexpr int VB = nbh::KVectorBytes<L>;
+    constexpr int VL = VB / 4;
+    using VU = TVec<uint32_t, VB>;
+    using VI = TVec<int32_t, VB>;
+    using VF = TVec<float, VB>;
+    const int channels = src.Channels, kw = w.Width, kh = w.Height;
+    const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, kw, w.AnchorX, src.Width);
+    const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
+    const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
+    thread_local std::vector<uint32_t> sumArea;
+    thread_local std::vector<const T*> rowArea;
+    thread_local nbh::TColumnMap map;
+    nbh::MakeColumnMap(map, pad, src.Width, channels);
+    // Column sums, then (wide windows) running sums; vector passes read up to VL samples past
+    // `used`, which stay zero.
+    const bool direct = kw <= KDirectWidth || !(channels == 1 || channels == 3 || channels == 4);
+    const std::ptrdiff_t pitch = nbh::AlignedPitch<uint32_t>(used + channels + 2 * VL);
+    uint32_t* column = nbh::Scratch(sumArea, std::size_t(pitch) * 2);
+    uint32_t* prefix = column + pitch;
+    std::fill_n(column + used, pitch - used, 0u);
+    const T** rows = nbh::Scratch(rowArea, std::size_t(kh));
+    const VF scale = VF{} + coefficient, half = VF{} + 0.5f, zero = VF{}, maximum = VF{} + float(SampleMax<T>);
+    for (int y = r.Y; y < r.Y + r.Height; ++y) {
+        const int top = y - w.AnchorY;
+        if (y == r.Y) {
+            nbh::WindowRows(rows, src, top, kh);
+            std::fill_n(column, used, 0u);
+            for (int k = 0; k < kh; ++k) {
+                const T* row = rows[k] + map.Shift;
+                for (std::ptrdiff_t j = map.Begin; j < map.End; ++j) column[j] += row[j];
+                for (const auto& [padded, source] : map.Border) column[padded] += rows[k][source];
+            }
+        } else {
+            // One row enters the window, one leaves it.
+            const T* entering = src.Row(MirrorIndex(top + kh - 1, src.Height));
+            const T* leaving = src.Row(MirrorIndex(top - 1, src.Height));
+            const T* added = entering + map.Shift;
+            const T* removed = leaving + map.Shift;
+            for (std::ptrdiff_t j = map.Begin; j < map.End; ++j) column[j] += uint32_t(added[j]) - uint32_t(removed[j]);
+            for (const auto& [padded, source] : map.Border)
+                column[padded] += uint32_t(entering[source]) - uint32_t(leaving[source]);
+        }
+        if (!direct) {
+            switch (channels) {
+            case 1: RunningSums<1, VU>(column, prefix, used); break;
+            case 3: RunningSums<3, VU>(column, prefix, used); break;
+            default: RunningSums<4, VU>(column, prefix, used); break;
+            }
+        }
+        T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
+        const std::ptrdiff_t reach = std::ptrdiff_t(kw) * channels;
+        for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += VL) {
+            VU sum;
+            if (direct) {
+                sum = nbh::Load<VU>(column + i0);
+                for (int kx = 1; kx < kw; ++kx) sum += nbh::Load<VU>(column + i0 + std::ptrdiff_t(kx) * channels);
+            } else {
+                sum = nbh::Load<VU>(prefix + i0 + reach) - nbh::Load<VU>(prefix + i0);
+            }
+            VF t = nbh::Mul(__builtin_convertvector(VI(sum), VF), scale);
+            t = t > zero ? t : zero;  // also NaN -> 0
+            t = t < maximum ? t : maximum;
+            const VI whole = __builtin_convertvector(t, VI);
+            const VF fraction = t - __builtin_convertvector(whole, VF);
+            nbh::StoreSamples(out + i0, VI(whole - VI(fraction >= half)), samples - i0);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Minimum and maximum
+
+template <bool IsMin, class T>
+PIXORA_NBH_INLINE T Pick(const T& a, const T& b) noexcept {
+    if constexpr (IsMin) return a < b ? a : b;
+    else return a < b ? b : a;
+}
+
+// Vertical extreme of the window rows (read straight from the frame) into one padded row, then
+// the horizontal extreme of that row.
+template <TIsa L, class T, bool IsMin>
+PIXORA_NBH_INLINE void ExtremeBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
+    constexpr int VB = nbh::KVectorBytes<L>;
+    constexpr int VL = VB / int(sizeof(T));
+    using V = TVec<T, VB>;
+    const int channels = src.Channels, kw = w.Width, kh = w.Height;
+    const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, kw, w.AnchorX, src.Width);
+    const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
+    const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
+    thread_local std::vector<T> area;
+    thread_local std::vector<const T*> rowArea;
+    thread_local nbh::TColumnMap map;
+    nbh::MakeColumnMap(map, pad, src.Width, channels);
+    T* column = nbh::Scratch(area, std::size_t(used));
+    const T** rows = nbh::Scratch(rowArea, std::size_t(kh));
+    for (int y = r.Y; y < r.Y + r.Height; ++y) {
+        nbh::WindowRows(rows, src, y - w.AnchorY, kh);
+        std::ptrdiff_t j = map.Begin;
+        for (; j + VL <= map.End; j += VL) {
+            V m = nbh::Load<V>(rows[0] + map.Shift + j);
+            for (int k = 1; k < kh; ++k) m = Pick<IsMin>(m, nbh::Load<V>(rows[k] + map.Shift + j));
+            nbh::Store(column + j, m);
+        }
+        for (; j < map.End; ++j) {
+            T m = rows[0][map.Shift + j];
+            for (int k = 1; k < kh; ++k) m = Pick<IsMin>(m, rows[k][map.Shift + j]);
+            column[j] = m;
+        }
+        for (const auto& [padded, source] : map.Border) {
+            T m = rows[0][source];
+            for (int k = 1; k < kh; ++k) m = Pick<IsMin>(m, rows[k][source]);
+            column[padded] = m;
+        }
+        T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
+        std::ptrdiff_t i = 0;
+        for (; i + VL <= samples; i += VL) {
+            V m = nbh::Load<V>(column + i);
+            for (int kx = 1; kx < kw; ++kx) m = Pick<IsMin>(m, nbh::Load<V>(column + i + std::ptrdiff_t(kx) * channels));
+            nbh::Store(out + i, m);
+        }
+        for (; i < samples; ++i) {
+            T m = column[i];
+            for (int kx = 1; kx < kw; ++kx) m = Pick<IsMin>(m, column[i + std::ptrdiff_t(kx) * channels]);
+            out[i] = m;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Median with comparator networks (3 × 3 and 5 × 5)
+
+// One comparator: the minimum goes to wire A, the maximum to wire B; a comparator whose other
+// output nothing reads computes only the one that is read.
+struct TComparator {
+    uint8_t Kind, A, B;
+};
+constexpr uint8_t KBoth = 0, KMinOnly = 1, KMaxOnly = 2;
+
+// Sorting networks for a column of 3 and of 5 samples, ascending.
+constexpr TComparator KSortColumn3[] = {{KBoth, 0, 1}, {KBoth, 1, 2}, {KBoth, 0, 1}};
+constexpr TComparator KSortColumn5[] = {{KBoth, 0, 1}, {KBoth, 3, 4}, {KBoth, 2, 4}, {KBoth, 2, 3}, {KBoth, 0, 3},
+                                        {KBoth, 0, 2}, {KBoth, 1, 4}, {KBoth, 1, 3}, {KBoth, 1, 2}};
+
+// Median selection over K sorted columns of K samples; wire c * K + k holds the k-th smallest
+// sample of window column c. Built from Batcher's odd-even merges of the sorted columns (3 × 3:
+// ((0, 1), 2); 5 × 5: (((0, 1), 2), (3, 4))) and pruned to the comparators that reach the middle
+// element; checked on every column-sorted 0/1 input, which by the 0-1 principle covers all inputs.
+constexpr TComparator KMedian3x3[] = {
+    {KBoth, 0, 3},    {KBoth, 2, 5},    {KBoth, 3, 2},    {KBoth, 1, 4},    {KBoth, 3, 1},
+    {KBoth, 2, 4},    {KMaxOnly, 0, 6}, {KMinOnly, 6, 4}, {KMinOnly, 1, 8}, {KMaxOnly, 6, 1},
+    {KMaxOnly, 3, 7}, {KMinOnly, 7, 5}, {KMinOnly, 7, 2}, {KMaxOnly, 1, 7}};
+constexpr int KMedian3x3Wire = 7;
+
+constexpr TComparator KMedian5x5[] = {
+    {KBoth, 0, 5},      {KBoth, 4, 9},      {KBoth, 5, 4},      {KBoth, 2, 7},      {KBoth, 5, 2},
+    {KBoth, 4, 7},      {KBoth, 1, 6},      {KBoth, 3, 8},      {KBoth, 6, 3},      {KBoth, 5, 1},
+    {KBoth, 2, 6},      {KBoth, 4, 3},      {KBoth, 7, 8},      {KBoth, 0, 10},     {KBoth, 10, 8},
+    {KBoth, 6, 14},     {KBoth, 10, 6},     {KBoth, 8, 14},     {KBoth, 1, 12},     {KBoth, 12, 3},
+    {KBoth, 10, 1},     {KBoth, 6, 12},     {KBoth, 8, 3},      {KBoth, 5, 11},     {KBoth, 11, 9},
+    {KBoth, 11, 4},     {KBoth, 2, 13},     {KBoth, 13, 7},     {KBoth, 11, 2},     {KBoth, 4, 13},
+    {KBoth, 9, 7},      {KBoth, 10, 5},     {KBoth, 1, 11},     {KBoth, 6, 2},      {KBoth, 12, 4},
+    {KBoth, 8, 13},     {KBoth, 3, 9},      {KMinOnly, 14, 7},  {KBoth, 15, 20},    {KBoth, 19, 24},
+    {KBoth, 20, 19},    {KBoth, 17, 22},    {KBoth, 20, 17},    {KBoth, 19, 22},    {KBoth, 16, 21},
+    {KBoth, 18, 23},    {KBoth, 21, 18},    {KBoth, 20, 16},    {KBoth, 17, 21},    {KBoth, 19, 18},
+    {KBoth, 22, 23},    {KMaxOnly, 0, 15},  {KMinOnly, 4, 23},  {KMaxOnly, 15, 4},  {KMaxOnly, 11, 21},
+    {KMinOnly, 21, 9},  {KMinOnly, 4, 21},  {KMaxOnly, 5, 16},  {KMinOnly, 16, 13}, {KMinOnly, 2, 18},
+    {KMaxOnly, 16, 2},  {KMaxOnly, 4, 2},   {KMaxOnly, 10, 20}, {KMinOnly, 8, 24},  {KMaxOnly, 20, 8},
+    {KMaxOnly, 6, 19},  {KMinOnly, 19, 14}, {KMinOnly, 8, 19},  {KMaxOnly, 1, 17},  {KMinOnly, 17, 3},
+    {KMinOnly, 12, 22}, {KMaxOnly, 17, 12}, {KMinOnly, 8, 12},  {KMaxOnly, 2, 8}};
+constexpr int KMedian5x5Wire = 8;
+
+template <uint8_t Kind, int A, int B, class V>
+PIXORA_NBH_INLINE void Exchange(V* wires) noexcept {
+    const V a = wires[A], b = wires[B];
+    if constexpr (Kind != KMaxOnly) wires[A] = nbh::VMin(a, b);
+    if constexpr (Kind != KMinOnly) wires[B] = nbh::VMax(a, b);
+}
+
+template <const auto& Network, class V, std::size_t... I>
+PIXORA_NBH_INLINE void RunNetwork(V* wires, std::index_sequence<I...>) noexcept {
+    (Exchange<Network[I].Kind, Network[I].A, Network[I].B>(wires), ...);
+}
+
+template <const auto& Network, class V>
+PIXORA_NBH_INLINE void RunNetwork(V* wires) noexcept {
+    RunNetwork<Network>(wires, std::make_index_sequence<std::size(Network)>());
+}
+
+template <int K, class V>
+PIXORA_NBH_INLINE void SortColumn(V* column) noexcept {
+    if constexpr (K == 3) RunNetwork<KSortColumn3>(column);
+    else RunNetwork<KSortColumn5>(column);
+}
+
+// Sorts the one column of source sample `source` into padded sample `padded` of the planes.
+template <int K, class T>
+PIXORA_NBH_INLINE void SortOneColumn(const T* const* rows, T* planes, std::ptrdiff_t pitch, std::ptrdiff_t padded,
+                                     std::ptrdiff_t source) noexcept {
+    T column[K];
+    for (int k = 0; k < K; ++k) column[k] = rows[k][source];
+    SortColumn<K>(column);
+    for (int k = 0; k < K; ++k) planes[k * pitch + padded] = column[k];
+}
+
+// Per output row: the K window rows sorted column by column into K planes (shared by the K
+// outputs that see each column), then the selection network per vector of output samples.
+template <TIsa L, class T, int K>
+PIXORA_NBH_INLINE void MedianNetworkBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
+    constexpr int VB = nbh::KVectorBytes<L>;
+    constexpr int VL = VB / int(sizeof(T));
+    using V = TVec<T, VB>;
+    const int channels = src.Channels;
+    const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, K, w.AnchorX, src.Width);
+    const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
+    const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
+    // Vector passes over a row run up to VL - 1 samples past `used`.
+    const std::ptrdiff_t pitch = nbh::AlignedPitch<T>(used + VL);
+    thread_local std::vector<T> area;
+    thread_local nbh::TColumnMap map;
+    nbh::MakeColumnMap(map, pad, src.Width, channels);
+    T* planes = nbh::Scratch(area, std::size_t(pitch) * K);
+    for (int k = 0; k < K; ++k) std::fill_n(planes + k * pitch + used, pitch - used, T(0));
+    alignas(64) T staged[VL];
+    for (int y = r.Y; y < r.Y + r.Height; ++y) {
+        const T* rows[K];
+        nbh::WindowRows(rows, src, y - w.AnchorY, K);
+        std::ptrdiff_t j = map.Begin;
+        for (; j + VL <= map.End; j += VL) {
+            V column[K];
+            for (int k = 0; k < K; ++k) column[k] = nbh::Load<V>(rows[k] + map.Shift + j);
+            SortColumn<K>(column);
+            for (int k = 0; k < K; ++k) nbh::Store(planes + k * pitch + j, column[k]);
+        }
+        for (; j < map.End; ++j) SortOneColumn<K>(rows, planes, pitch, j, map.Shift + j);
+        for (const auto& [padded, source] : map.Border) SortOneColumn<K>(rows, planes, pitch, padded, source);
+        T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
+        for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += VL) {
+            V wires[K * K];
+            for (int c = 0; c < K; ++c)
+                for (int k = 0; k < K; ++k)
+                    wires[c * K + k] = nbh::Load<V>(planes + k * pitch + i0 + std::ptrdiff_t(c) * channels);
+            V result;
+            if constexpr (K == 3) {
+                RunNetwork<KMedian3x3>(wires);
+                result = wires[KMedian3x3Wire];
+            } else {
+                RunNetwork<KMedian5x5>(wires);
+                result = wires[KMedian5x5Wire];
+            }
+            if (samples - i0 >= VL) {
+                nbh::Store(out + i0, result);
+            } else {
+                nbh::Store(staged, result);
+                std::memcpy(out + i0, staged, std::size_t(samples - i0) * sizeof(T));
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Median of other windows
+
+// The two middle ranks of n samples: equal for an odd n.
+struct TMiddle {
+    int Low, High;
+};
+inline TMiddle MiddleRanks(int n) noexcept { return n % 2 == 1 ? TMiddle{n / 2, n / 2} : TMiddle{n / 2 - 1, n / 2}; }
+
+// Gathers each window and selects its middle ranks.
+template <class T>
+void MedianSelectBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
+    const int channels = src.Channels, kw = w.Width, kh = w.Height, n = kw * kh;
+    const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, kw, w.AnchorX, src.Width);
+    const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
+    thread_local std::vector<T> area;
+    thread_local std::vector<const T*> rowArea;
+    T* base = nbh::Scratch(area, std::size_t(used) * std::size_t(kh) + std::size_t(n));
+    T* window = base + used * kh;
+    const T** rows = nbh::Scratch(rowArea, std::size_t(kh));
+    nbh::TRowRing<T> ring{base, used, kh, r.Y - w.AnchorY};
+    const TMiddle middle = MiddleRanks(n);
+    for (int y = r.Y; y < r.Y + r.Height; ++y) {
+        const int top = y - w.AnchorY;
+        nbh::FillRing(ring, top + kh - 1, src, pad);
+        for (int ky = 0; ky < kh; ++ky) rows[ky] = ring.Slot(top + ky);
+        T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
+        for (int x = 0; x < r.Width; ++x)
+            for (int c = 0; c < channels; ++c) {
+                T* fill = window;
+                for (int ky = 0; ky < kh; ++ky) {
+                    const T* p = rows[ky] + std::ptrdiff_t(x) * channels + c;
+                    for (int kx = 0; kx < kw; ++kx, p += channels) *fill++ = *p;
+                }
+                std::nth_element(window, window + middle.High, window + n);
+                const T high = window[middle.High];
+                const T low = middle.Low == middle.High ? high : *std::max_element(window, window + middle.High);
+                out[std::ptrdiff_t(x) * channels + c] = T((uint32_t(low) + uint32_t(high)) / 2);
+            }
+    }
+}
+
+// 8-bit windows: one 256-bin histogram per channel (with 16 coarse bins of 16) slides along each
+// output row, one window column out and one in per pixel.
+void MedianHistogramBand(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TBoxWindow& w) noexcept {
+    const int channels = src.Channels, kw = w.Width, kh = w.Height;
+    const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, kw, w.AnchorX, src.Width);
+    const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
+    thread_local std::vector<uint8_t> area;
+    thread_local std::vector<const uint8_t*> rowArea;
+    uint8_t* base = nbh::Scratch(area, std::size_t(used) * std::size_t(kh));
+    const uint8_t** rows = nbh::Scratch(rowArea, std::size_t(kh));
+    nbh::TRowRing<uint8_t> ring{base, used, kh, r.Y - w.AnchorY};
+    const TMiddle middle = MiddleRanks(kw * kh);
+    uint32_t fine[256], coarse[16];
+    const auto rank = [&](int k) {
+        int bin = 0, below = 0;
+        while (below + int(coarse[bin]) <= k) below += int(coarse[bin++]);
+        int value = bin * 16;
+        while (below + int(fine[value]) <= k) below += int(fine[value++]);
+        return value;
+    };
+    for (int y = r.Y; y < r.Y + r.Height; ++y) {
+        const int top = y - w.AnchorY;
+        nbh::FillRing(ring, top + kh - 1, src, pad);
+        for (int ky = 0; ky < kh; ++ky) rows[ky] = ring.Slot(top + ky);
+        uint8_t* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
+        for (int c = 0; c < channels; ++c) {
+            std::fill_n(fine, 256, 0u);
+            std::fill_n(coarse, 16, 0u);
+            for (int ky = 0; ky < kh; ++ky)
+                for (int kx = 0; kx < kw; ++kx) {
+                    const uint8_t v = rows[ky][std::ptrdiff_t(kx) * channels + c];
+                    ++fine[v];
+                    ++coarse[v >> 4];
+                }
+            for (int x = 0; x < r.Width; ++x) {
+                if (x > 0) {
+                    const std::ptrdiff_t leaving = std::ptrdiff_t(x - 1) * channels + c;
+                    const std::ptrdiff_t entering = std::ptrdiff_t(x - 1 + kw) * channels + c;
+                    for (int ky = 0; ky < kh; ++ky) {
+                        const uint8_t a = rows[ky][leaving], b = rows[ky][entering];
+                        --fine[a];
+                        --coarse[a >> 4];
+                        ++fine[b];
+                        ++coarse[b >> 4];
+                    }
+                }
+                const int high = rank(middle.High);
+                const int low = middle.Low == middle.High ? high : rank(middle.Low);
+                out[std::ptrdiff_t(x) * channels + c] = uint8_t((low + high) / 2);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dispatch
+
+enum class TOp { AverageInteger, AverageFloat, Min, Max, Median3x3, Median5x5 };
+
+template <TIsa L, TOp Op, class T>
+PIXORA_NBH_INLINE void RunOp(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w, float coefficient) noexcept {
+    if constexpr (Op == TOp::AverageInteger) AverageIntegerBand<L>(src, dst, r, w, coefficient);
+    else if constexpr (Op == TOp::AverageFloat)
+        nbh::FloatWindowBand<L, T, TFloatFinish::Round>(src, dst, r, w.Width, w.Height, w.AnchorX, w.AnchorY, nullptr,
+                                                        coefficient);
+    else if constexpr (Op == TOp::Min) ExtremeBand<L, T, true>(src, dst, r, w);
+    else if constexpr (Op == TOp::Max) ExtremeBand<L, T, false>(src, dst, r, w);
+    else if constexpr (Op == TOp::Median3x3) MedianNetworkBand<L, T, 3>(src, dst, r, w);
+    else MedianNetworkBand<L, T, 5>(src, dst, r, w);
+}
+
+template <TOp Op, class T>
+PIXORA_NBH_AVX512 void RunAvx512(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w, float coefficient) noexcept {
+    RunOp<TIsa::Avx512, Op>(src, dst, r, w, coefficient);
+}
+template <TOp Op, class T>
+PIXORA_NBH_AVX2 void RunAvx2(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w, float coefficient) noexcept {
+    RunOp<TIsa::Avx2, Op>(src, dst, r, w, coefficient);
+}
+template <TOp Op, class T>
+void RunBaseline(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w, float coefficient) noexcept {
+    RunOp<TIsa::Baseline, Op>(src, dst, r, w, coefficient);
+}
+
+template <TOp Op, class T>
+void Run(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w, float coefficient = 0.0f) noexcept {
+    switch (nbh::ActiveIsa()) {
+    case TIsa::Avx512: RunAvx512<Op>(src, dst, r, w, coefficient); break;
+    case TIsa::Avx2: RunAvx2<Op>(src, dst, r, w, coefficient); break;
+    default: RunBaseline<Op>(src, dst, r, w, coefficient); break;
+    }
+}
+
+bool Valid(TRect r, const TBoxWindow& w, int channels) noexcept {
+    return !r.Empty() && w.Width >= 1 && w.Height >= 1 && channels >= 1;
+}
+
+template <class T>
+void Average(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w, float coefficient) noexcept {
+    if (!Valid(r, w, src.Channels)) return;
+    if (SumsExactInFloat<T>(w)) Run<TOp::AverageInteger>(src, dst, r, w, coefficient);
+    else Run<TOp::AverageFloat>(src, dst, r, w, coefficient);
+}
+
+template <class T>
+void Median(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
+    if (!Valid(r, w, src.Channels)) return;
+    if (w.Width == 3 && w.Height == 3) Run<TOp::Median3x3>(src, dst, r, w);
+    else if (w.Width == 5 && w.Height == 5) Run<TOp::Median5x5>(src, dst, r, w);
+    else if constexpr (sizeof(T) == 1) {
+        if (w.Width * w.Height > 64) MedianHistogramBand(src, dst, r, w);
+        else MedianSelectBand(src, dst, r, w);
+    } else {
+        MedianSelectBand(src, dst, r, w);
+    }
+}
+
+}  // namespace
+
+void Average2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TBoxWindow& window, float coefficient) noexcept {
+    Average(src, dst, r, window, coefficient);
+}
+void Average2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const TBoxWindow& window, float coefficient) noexcept {
+    Average(src, dst, r, window, coefficient);
+}
+void Min2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TBoxWindow& window) noexcept {
+    if (Valid(r, window, src.Channels)) Run<TOp::Min>(src, dst, r, window);
+}
+void Min2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const TBoxWindow& window) noexcept {
+    if (Valid(r, window, src.Channels)) Run<TOp::Min>(src, dst, r, window);
+}
+void Max2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TBoxWindow& window) noexcept {
+    if (Valid(r, window, src.Channels)) Run<TOp::Max>(src, dst, r, window);
+}
+void Max2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const TBoxWindow& window) noexcept {
+    if (Valid(r, window, src.Channels)) Run<TOp::Max>(src, dst, r, window);
+}
+void Median2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TBoxWindow& window) noexcept {
+    Median(src, dst, r, window);
+}
+void Median2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const TBoxWindow& window) noexcept {
+    Median(src, dst, r, window);
+}
+
+// Framework-shaped entry points.
+
+namespace {
+template <class T, class Op>
+void Shaped(const T* src, int srcLineSize, TSize srcSize, T* dst, int dstLineSize, TSize dstSize, int channels,
+            TRect rect, TSize kernelSize, int anchorX, int anchorY, Op op) noexcept {
+    const TBoxWindow window{kernelSize.Width, kernelSize.Height, anchorX, anchorY};
+    nbh::RunFrameworkShaped(src, srcLineSize, srcSize, dst, dstLineSize, dstSize, channels, rect,
+                            [&](ConstView<T> s, View<T> d, TRect r) { op(s, d, r, window); });
+}
+}  // namespace
+
+#define PIXORA_BOX_SHAPED(Name, T, Call)                                                                          \
+    void Name(const T* src, int srcLineSize, TSize srcSize, T* dst, int dstLineSize, TSize dstSize, int channels, \
+              TRect rect, TSize kernelSize, int anchorX, int anchorY) noexcept {                                  \
+        Shaped(src, srcLineSize, srcSize, dst, dstLineSize, dstSize, channels, rect, kernelSize, anchorX, anchorY, \
+               [](ConstView<T> s, View<T> d, TRect r, const TBoxWindow& w) { Call(s, d, r, w); });              \
+    }
+PIXORA_BOX_SHAPED(Min2D8bit, uint8_t, Min2D)
+PIXORA_BOX_SHAPED(Min2D16bit, uint16_t, Min2D)
+PIXORA_BOX_SHAPED(Max2D8bit, uint8_t, Max2D)
+PIXORA_BOX_SHAPED(Max2D16bit, uint16_t, Max2D)
+PIXORA_BOX_SHAPED(Median2D8bit, uint8_t, Median2D)
+PIXORA_BOX_SHAPED(Median2D16bit, uint16_t, Median2D)
+#undef PIXORA_BOX_SHAPED
+
+void Average2D8bit(const uint8_t* src, int srcLineSize, TSize srcSize, uint8_t* dst, int dstLineSize, TSize dstSize,
+                   int channels, TRect rect, TSize kernelSize, int anchorX, int anchorY, float coefficient) noexcept {
+    Shaped(src, srcLineSize, srcSize, dst, dstLineSize, dstSize, channels, rect, kernelSize, anchorX, anchorY,
+           [coefficient](ConstView<uint8_t> s, View<uint8_t> d, TRect r, const TBoxWindow& w) {
+               Average2D(s, d, r, w, coefficient);
+           });
+}
+
+void Average2D16bit(const uint16_t* src, int srcLineSize, TSize srcSize, uint16_t* dst, int dstLineSize, TSize dstSize,
+                    int channels, TRect rect, TSize kernelSize, int anchorX, int anchorY, float coefficient) noexcept {
+    Shaped(src, srcLineSize, srcSize, dst, dstLineSize, dstSize, channels, rect, kernelSize, anchorX, anchorY,
+           [coefficient](ConstView<uint16_t> s, View<uint16_t> d, TRect r, const TBoxWindow& w) {
+               Average2D(s, d, r, w, coefficient);
+           });
+}
+
+}  // namespace pixora::kernels
