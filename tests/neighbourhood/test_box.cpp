@@ -7,10 +7,14 @@
 #include <cmath>
 #include <mutex>
 
+#include <nlohmann/json.hpp>
+
 #include "filters/neighbourhood/PXBoxFilter.h"
 #include "frame/PXKernelTemplates.h"
+#include "frame/PixoraPkg.h"
 #include "platform/filters/PXBasicVideoOut.h"
 #include "platform/kernels/Box.h"
+#include "platform/registry/PXRegistry.h"
 #include "support/NeighbourhoodReference.h"
 
 namespace pixora {
@@ -53,6 +57,50 @@ IPXImageBuffer GrayFrame(int width, int height, TPXVideoFormat format, std::init
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) WriteSample(frame, x, y, 0, *v++);
     return frame;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registration and published properties
+
+TEST(BoxFilterProperties, RegisteredUnderItsDisplayNameWithAverageOverThreeByThreeByDefault) {
+    RegisterPackage();
+    const TComponentClass* info = TRegistry::Instance().Find("TPXBoxFilter");
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->DisplayName, "Box Kernel Video Filter");
+    EXPECT_EQ(info->Categories, std::vector<std::string>{"TPixoraFiltersToolbarCategory"});
+    const TComponentPtr component = TRegistry::Instance().Create("TPXBoxFilter");
+    auto* filter = dynamic_cast<TPXBoxFilter*>(component.get());
+    ASSERT_NE(filter, nullptr);
+    EXPECT_EQ(filter->GetFilterMode(), bfmAverage);
+    EXPECT_EQ(GetPropertyText(*filter, "FilterMode"), "bfmAverage");
+    EXPECT_EQ(filter->MaskSize().GetSize(), (TSize{3, 3}));
+    filter->SetThreaded(false);
+    const IPXImageBuffer in = NoiseFrame(11, 7, vfRGBA32, 3);
+    EXPECT_TRUE(SameSamples(filter->ProcessFrame(in), reference::BoxAverageReference(in, {0, 0, 11, 7}, {3, 3}, 1, 1)));
+}
+
+TEST(BoxFilterProperties, FilterModeIsPersistedByNameNotifiesOnChangeAndRefusesUnknownNames) {
+    TPXBoxFilter filter;
+    const auto before = filter.GetLock().ChangeCount();
+    SetPropertyText(filter, "FilterMode", "bfmMedian");
+    EXPECT_EQ(filter.GetFilterMode(), bfmMedian);
+    EXPECT_GT(filter.GetLock().ChangeCount(), before);
+    const auto unchanged = filter.GetLock().ChangeCount();
+    filter.SetFilterMode(bfmMedian);
+    EXPECT_EQ(filter.GetLock().ChangeCount(), unchanged);
+    nlohmann::json saved = nlohmann::json::object();
+    SaveProperties(filter, saved);
+    EXPECT_EQ(saved["FilterMode"], "bfmMedian");
+    TPXBoxFilter loaded;
+    LoadProperties(loaded, saved);
+    EXPECT_EQ(loaded.GetFilterMode(), bfmMedian);
+    try {
+        SetPropertyText(filter, "FilterMode", "bfmMode");
+        ADD_FAILURE() << "an unknown mode was taken";
+    } catch (const EPropertyError& e) {
+        EXPECT_NE(std::string(e.what()).find("bfmMode"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(filter.GetFilterMode(), bfmMedian);
 }
 
 // ---------------------------------------------------------------------------------------------
