@@ -5,6 +5,7 @@
 #include "platform/kernels/Box.h"
 
 #include <iterator>
+#include <type_traits>
 #include <utility>
 
 namespace pixora::kernels {
@@ -25,6 +26,14 @@ bool SumsExactInFloat(const TBoxWindow& w) noexcept {
     return uint64_t(w.Width) * uint64_t(w.Height) * uint64_t(SampleMax<T>) <= (uint64_t(1) << 24);
 }
 
+// True while a whole window's sum fits 16 bits: the column and running sums are then kept as
+// 16-bit lanes (twice the lanes per vector, half the scratch traffic). Running sums wrap modulo
+// 2^16, which leaves the difference of two of them, a window sum below 2^16, exact.
+template <class T>
+bool SumsFitSixteenBits(const TBoxWindow& w) noexcept {
+    return uint64_t(w.Width) * uint64_t(w.Height) * uint64_t(SampleMax<T>) <= 0xFFFFu;
+}
+
 // Windows up to this width add their column sums directly; wider ones take the difference of
 // two running (prefix) sums of the column sums along the row.
 constexpr int KDirectWidth = 6;
@@ -32,22 +41,24 @@ constexpr int KDirectWidth = 6;
 // Lane j of the result is v[j - S], or 0 for j < S.
 template <int S, class VU, std::size_t... I>
 PIXORA_NBH_INLINE VU ShiftLanes(const VU& v, std::index_sequence<I...>) noexcept {
+    using E = std::remove_cvref_t<decltype(v[0])>;
     constexpr int VL = int(sizeof...(I));
-    return __builtin_shuffle(v, VU{}, VU{uint32_t(int(I) >= S ? int(I) - S : VL + int(I))...});
+    return __builtin_shuffle(v, VU{}, VU{E(int(I) >= S ? int(I) - S : VL + int(I))...});
 }
 
 // Lane j of the result is v[VL - C + j mod C]: the last sample of each channel, spread over the
 // lanes of that channel in the next vector.
 template <int C, class VU, std::size_t... I>
 PIXORA_NBH_INLINE VU CarryLanes(const VU& v, std::index_sequence<I...>) noexcept {
+    using E = std::remove_cvref_t<decltype(v[0])>;
     constexpr int VL = int(sizeof...(I));
-    return __builtin_shuffle(v, VU{uint32_t(VL - C + int(I) % C)...});
+    return __builtin_shuffle(v, VU{E(VL - C + int(I) % C)...});
 }
 
 // Sum of lanes j, j - C, j - 2C, ... of v (lanes of one channel), in log2(VL / C) steps.
 template <int C, int S, class VU>
 PIXORA_NBH_INLINE VU ScanLanes(VU v) noexcept {
-    constexpr int VL = int(sizeof(VU) / 4);
+    constexpr int VL = int(sizeof(VU) / sizeof(v[0]));
     if constexpr (S >= VL) {
         return v;
     } else {
@@ -57,12 +68,12 @@ PIXORA_NBH_INLINE VU ScanLanes(VU v) noexcept {
 }
 
 // prefix[C + j] = column[j] + prefix[j], prefix[0 .. C) = 0: running sums per channel (modulo
-// 2^32; a window's difference of two of them is exact since its sum stays below 2^24). The
-// column sums must be zero for VL samples past `used`.
-template <int C, class VU>
-PIXORA_NBH_INLINE void RunningSums(const uint32_t* column, uint32_t* prefix, std::ptrdiff_t used) noexcept {
-    constexpr int VL = int(sizeof(VU) / 4);
-    std::fill_n(prefix, C, 0u);
+// 2^bits of the lane; a window's difference of two of them is exact since its sum fits the
+// lane). The column sums must be zero for VL samples past `used`.
+template <int C, class VU, class S>
+PIXORA_NBH_INLINE void RunningSums(const S* column, S* prefix, std::ptrdiff_t used) noexcept {
+    constexpr int VL = int(sizeof(VU) / sizeof(S));
+    std::fill_n(prefix, C, S(0));
     VU carry{};
     for (std::ptrdiff_t j = 0; j < used; j += VL) {
         VU v = ScanLanes<C, C>(nbh::Load<VU>(column + j));
@@ -72,52 +83,67 @@ PIXORA_NBH_INLINE void RunningSums(const uint32_t* column, uint32_t* prefix, std
     }
 }
 
-// Column sums of the window rows, updated by one row in and one row out per output row, then
-// the horizontal window sum of the column sums; result = round(sum * coefficient).
+// Stores round(sum * coefficient) of up to n samples (halves away from zero, saturated, NaN 0).
 template <TIsa L, class T>
+PIXORA_NBH_INLINE void FinishMean(T* out, const TVec<uint32_t, nbh::KVectorBytes<L>>& sum, float coefficient,
+                                  std::ptrdiff_t n) noexcept {
+    constexpr int VB = nbh::KVectorBytes<L>;
+    using VI = TVec<int32_t, VB>;
+    using VF = TVec<float, VB>;
+    const VF scale = VF{} + coefficient, half = VF{} + 0.5f, zero = VF{}, maximum = VF{} + float(SampleMax<T>);
+    VF t = nbh::Mul(__builtin_convertvector(VI(sum), VF), scale);
+    t = t > zero ? t : zero;  // also NaN -> 0
+    t = t < maximum ? t : maximum;
+    const VI whole = __builtin_convertvector(t, VI);
+    const VF fraction = t - __builtin_convertvector(whole, VF);
+    nbh::StoreSamples(out, VI(whole - VI(fraction >= half)), n);  // a true lane is -1
+}
+
+// Column sums (lanes of S) of the window rows, updated by one row in and one row out per output
+// row, then the horizontal window sum of the column sums; result = round(sum * coefficient).
+template <TIsa L, class T, class S>
 PIXORA_NBH_INLINE void AverageIntegerBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w,
                                           float coefficient) noexcept {
     constexpr int VB = nbh::KVectorBytes<L>;
-    constexpr int VL = VB / 4;
-    using VU = TVec<uint32_t, VB>;
-    using VI = TVec<int32_t, VB>;
-    using VF = TVec<float, VB>;
+    constexpr int VL = VB / int(sizeof(S));
+    using VU = TVec<S, VB>;
+    using VU32 = TVec<uint32_t, VB>;
+    using VHalf = TVec<S, VB / 2>;
     const int channels = src.Channels, kw = w.Width, kh = w.Height;
     const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, kw, w.AnchorX, src.Width);
     const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
-    thread_local std::vector<uint32_t> sumArea;
+    thread_local std::vector<S> sumArea;
     thread_local std::vector<const T*> rowArea;
     thread_local nbh::TColumnMap map;
     nbh::MakeColumnMap(map, pad, src.Width, channels);
     // Column sums, then (wide windows) running sums; vector passes read up to VL samples past
     // `used`, which stay zero.
     const bool direct = kw <= KDirectWidth || !(channels == 1 || channels == 3 || channels == 4);
-    const std::ptrdiff_t pitch = nbh::AlignedPitch<uint32_t>(used + channels + 2 * VL);
-    uint32_t* column = nbh::Scratch(sumArea, std::size_t(pitch) * 2);
-    uint32_t* prefix = column + pitch;
-    std::fill_n(column + used, pitch - used, 0u);
+    const std::ptrdiff_t pitch = nbh::AlignedPitch<S>(used + channels + 2 * VL);
+    S* column = nbh::Scratch(sumArea, std::size_t(pitch) * 2);
+    S* prefix = column + pitch;
+    std::fill_n(column + used, pitch - used, S(0));
     const T** rows = nbh::Scratch(rowArea, std::size_t(kh));
-    const VF scale = VF{} + coefficient, half = VF{} + 0.5f, zero = VF{}, maximum = VF{} + float(SampleMax<T>);
     for (int y = r.Y; y < r.Y + r.Height; ++y) {
         const int top = y - w.AnchorY;
         if (y == r.Y) {
             nbh::WindowRows(rows, src, top, kh);
-            std::fill_n(column, used, 0u);
+            std::fill_n(column, used, S(0));
             for (int k = 0; k < kh; ++k) {
                 const T* row = rows[k] + map.Shift;
-                for (std::ptrdiff_t j = map.Begin; j < map.End; ++j) column[j] += row[j];
-                for (const auto& [padded, source] : map.Border) column[padded] += rows[k][source];
+                for (std::ptrdiff_t j = map.Begin; j < map.End; ++j) column[j] = S(column[j] + S(row[j]));
+                for (const auto& [padded, source] : map.Border) column[padded] = S(column[padded] + S(rows[k][source]));
             }
         } else {
-            // One row enters the window, one leaves it.
+            // One row enters the window, one leaves it (modulo the lane width; the sums stay exact).
             const T* entering = src.Row(MirrorIndex(top + kh - 1, src.Height));
             const T* leaving = src.Row(MirrorIndex(top - 1, src.Height));
             const T* added = entering + map.Shift;
             const T* removed = leaving + map.Shift;
-            for (std::ptrdiff_t j = map.Begin; j < map.End; ++j) column[j] += uint32_t(added[j]) - uint32_t(removed[j]);
+            for (std::ptrdiff_t j = map.Begin; j < map.End; ++j) column[j] = S(column[j] + S(added[j]) - S(removed[j]));
             for (const auto& [padded, source] : map.Border)
-                column[padded] += uint32_t(entering[source]) - uint32_t(leaving[source]);
+                column[padded] = S(column[padded] + S(entering[source]) - S(leaving[source]));
         }
         if (!direct) {
             switch (channels) {
@@ -136,12 +162,18 @@ PIXORA_NBH_INLINE void AverageIntegerBand(ConstView<T> src, View<T> dst, TRect r
             } else {
                 sum = nbh::Load<VU>(prefix + i0 + reach) - nbh::Load<VU>(prefix + i0);
             }
-            VF t = nbh::Mul(__builtin_convertvector(VI(sum), VF), scale);
-            t = t > zero ? t : zero;  // also NaN -> 0
-            t = t < maximum ? t : maximum;
-            const VI whole = __builtin_convertvector(t, VI);
-            const VF fraction = t - __builtin_convertvector(whole, VF);
-            nbh::StoreSamples(out + i0, VI(whole - VI(fraction >= half)), samples - i0);
+            if constexpr (sizeof(S) == 4) {
+                FinishMean<L>(out + i0, sum, coefficient, samples - i0);
+            } else {
+                // Widened to 32 bits in two halves.
+                alignas(64) S staged[VL];
+                nbh::Store(staged, sum);
+                FinishMean<L>(out + i0, __builtin_convertvector(nbh::Load<VHalf>(staged), VU32), coefficient,
+                              samples - i0);
+                if (samples - i0 > VL / 2)
+                    FinishMean<L>(out + i0 + VL / 2, __builtin_convertvector(nbh::Load<VHalf>(staged + VL / 2), VU32),
+                                  coefficient, samples - i0 - VL / 2);
+            }
         }
     }
 }
@@ -435,11 +467,12 @@ void MedianHistogramBand(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, con
 // ---------------------------------------------------------------------------------------------
 // Dispatch
 
-enum class TOp { AverageInteger, AverageFloat, Min, Max, Median3x3, Median5x5 };
+enum class TOp { AverageInteger, AverageInteger16, AverageFloat, Min, Max, Median3x3, Median5x5 };
 
 template <TIsa L, TOp Op, class T>
 PIXORA_NBH_INLINE void RunOp(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w, float coefficient) noexcept {
-    if constexpr (Op == TOp::AverageInteger) AverageIntegerBand<L>(src, dst, r, w, coefficient);
+    if constexpr (Op == TOp::AverageInteger) AverageIntegerBand<L, T, uint32_t>(src, dst, r, w, coefficient);
+    else if constexpr (Op == TOp::AverageInteger16) AverageIntegerBand<L, T, uint16_t>(src, dst, r, w, coefficient);
     else if constexpr (Op == TOp::AverageFloat)
         nbh::FloatWindowBand<L, T, TFloatFinish::Round>(src, dst, r, w.Width, w.Height, w.AnchorX, w.AnchorY, nullptr,
                                                         coefficient);
@@ -478,7 +511,8 @@ bool Valid(TRect r, const TBoxWindow& w, int channels) noexcept {
 template <class T>
 void Average(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w, float coefficient) noexcept {
     if (!Valid(r, w, src.Channels)) return;
-    if (SumsExactInFloat<T>(w)) Run<TOp::AverageInteger>(src, dst, r, w, coefficient);
+    if (SumsFitSixteenBits<T>(w)) Run<TOp::AverageInteger16>(src, dst, r, w, coefficient);
+    else if (SumsExactInFloat<T>(w)) Run<TOp::AverageInteger>(src, dst, r, w, coefficient);
     else Run<TOp::AverageFloat>(src, dst, r, w, coefficient);
 }
 

@@ -24,8 +24,9 @@ struct TBoxWindow {
 // Mean: acc = the window's sum in float, added KY outer, KX inner; result = round(acc *
 // coefficient), halves away from zero, saturated to 0 .. SampleMax<T> (NaN gives 0). While
 // Width × Height × SampleMax<T> <= 2^24 every partial float sum is an exact integer, so the sums
-// are taken as integers with running sums (one row added, one removed per output row); larger
-// windows add floats in the window order.
+// are taken as integers with running sums (one row added, one removed per output row; 16-bit
+// lanes while a window's sum fits them, else 32-bit); larger windows add floats in the window
+// order.
 void Average2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TBoxWindow& window, float coefficient) noexcept;
 void Average2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const TBoxWindow& window, float coefficient) noexcept;
 
