@@ -4,6 +4,9 @@
 #define PIXORA_NEIGHBOURHOOD_IMPLEMENTATION
 #include "platform/kernels/Box.h"
 
+#include <immintrin.h>
+
+#include <cmath>
 #include <iterator>
 #include <type_traits>
 #include <utility>
@@ -99,6 +102,127 @@ PIXORA_NBH_INLINE void FinishMean(T* out, const TVec<uint32_t, nbh::KVectorBytes
     nbh::StoreSamples(out, VI(whole - VI(fraction >= half)), n);  // a true lane is -1
 }
 
+// The mean's float finish of a window sum s, one sample at a time: round(s * coefficient), halves
+// away from zero, saturated (the lanes of FinishMean compute the same).
+inline int FloatMean(uint32_t s, float coefficient, int maximum) noexcept {
+    float t = float(s) * coefficient;
+    t = t > 0.0f ? t : 0.0f;
+    t = t < float(maximum) ? t : float(maximum);
+    const int whole = int(t);
+    return whole + (t - float(whole) >= 0.5f ? 1 : 0);
+}
+
+// A fixed-point form of the finish for 16-bit window sums: ((s + Bias) * Multiplier) >> (16 +
+// Shift), a 16-bit high multiply and a shift per vector. Used only when it equals FloatMean for
+// every sum 0 .. the window's largest, which is checked exhaustively when the coefficient or the
+// window changes (once per thread), so the bits are the float finish's by construction.
+struct TFixedMean {
+    bool Exact = false;
+    uint16_t Bias = 0, Multiplier = 0;
+    int Shift = 0;
+};
+
+inline TFixedMean FindFixedMean(float coefficient, uint32_t largestSum, int maximum) noexcept {
+    struct TCache {
+        float Coefficient = 0.0f;
+        uint32_t LargestSum = 0;
+        int Maximum = -1;
+        TFixedMean Result;
+    };
+    // A few recent answers per thread, so that filters with different windows sharing the band
+    // threads do not search again on every call.
+    thread_local TCache cache[4];
+    thread_local int nextSlot = 0;
+    for (const TCache& entry : cache)
+        if (entry.Maximum == maximum && entry.LargestSum == largestSum &&
+            std::memcmp(&entry.Coefficient, &coefficient, sizeof coefficient) == 0)
+            return entry.Result;
+    TFixedMean found;
+    thread_local std::vector<uint8_t> target;
+    bool targetReady = false;
+    if (coefficient > 0.0f && largestSum <= 0xFFFFu) {
+        const double half = 0.5 / double(coefficient);
+        for (int shift = 0; shift < 16 && !found.Exact; ++shift) {
+            const double scaled = double(coefficient) * double(uint32_t(1) << (16 + shift));
+            for (const double m : {std::floor(scaled), std::ceil(scaled)}) {
+                if (m < 1.0 || m > 65535.0 || found.Exact) continue;
+                for (const double b : {std::floor(half), std::ceil(half), std::floor(half) - 1.0}) {
+                    if (b < 0.0 || double(largestSum) + b > 65535.0 || found.Exact) continue;
+                    if (!targetReady) {
+                        target.resize(std::size_t(largestSum) + 1);
+                        for (uint32_t v = 0; v <= largestSum; ++v) target[v] = uint8_t(FloatMean(v, coefficient, maximum));
+                        targetReady = true;
+                    }
+                    const uint32_t bias = uint32_t(b), multiplier = uint32_t(m);
+                    bool exact = true;
+                    for (uint32_t v = 0; v <= largestSum && exact; ++v)
+                        exact = (((v + bias) * multiplier) >> (16 + shift)) == target[v];
+                    if (exact) found = {true, uint16_t(bias), uint16_t(multiplier), shift};
+                }
+            }
+        }
+    }
+    cache[nextSlot] = {coefficient, largestSum, maximum, found};
+    nextSlot = (nextSlot + 1) % 4;
+    return found;
+}
+
+// Writes n samples of a row from its window sums in fixed point (FindFixedMean's form, which
+// keeps every result within 0 .. 255), one entry point per instruction-set level.
+PIXORA_NBH_AVX512 void FixedMeanRowAvx512(const uint16_t* sums, uint8_t* out, std::ptrdiff_t n,
+                                          const TFixedMean& f) noexcept {
+    const __m512i bias = _mm512_set1_epi16(short(f.Bias)), multiplier = _mm512_set1_epi16(short(f.Multiplier));
+    const __m128i shift = _mm_cvtsi32_si128(f.Shift);
+    for (std::ptrdiff_t i = 0; i < n; i += 32) {
+        const __m512i v = _mm512_loadu_si512(sums + i);
+        const __m512i q = _mm512_srl_epi16(_mm512_mulhi_epu16(_mm512_add_epi16(v, bias), multiplier), shift);
+        const __m256i narrow = _mm512_cvtepi16_epi8(q);
+        if (n - i >= 32) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), narrow);
+        else _mm256_mask_storeu_epi8(out + i, __mmask32((uint64_t(1) << (n - i)) - 1), narrow);
+    }
+}
+
+PIXORA_NBH_AVX2 void FixedMeanRowAvx2(const uint16_t* sums, uint8_t* out, std::ptrdiff_t n, const TFixedMean& f) noexcept {
+    const __m256i bias = _mm256_set1_epi16(short(f.Bias)), multiplier = _mm256_set1_epi16(short(f.Multiplier));
+    const __m128i shift = _mm_cvtsi32_si128(f.Shift);
+    for (std::ptrdiff_t i = 0; i < n; i += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + i));
+        const __m256i q = _mm256_srl_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(v, bias), multiplier), shift);
+        const __m128i narrow = _mm_packus_epi16(_mm256_castsi256_si128(q), _mm256_extracti128_si256(q, 1));
+        if (n - i >= 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), narrow);
+        } else {
+            alignas(16) uint8_t staged[16];
+            _mm_store_si128(reinterpret_cast<__m128i*>(staged), narrow);
+            std::memcpy(out + i, staged, std::size_t(n - i));
+        }
+    }
+}
+
+void FixedMeanRowBaseline(const uint16_t* sums, uint8_t* out, std::ptrdiff_t n, const TFixedMean& f) noexcept {
+    const __m128i bias = _mm_set1_epi16(short(f.Bias)), multiplier = _mm_set1_epi16(short(f.Multiplier));
+    const __m128i shift = _mm_cvtsi32_si128(f.Shift);
+    for (std::ptrdiff_t i = 0; i < n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i));
+        const __m128i q = _mm_srl_epi16(_mm_mulhi_epu16(_mm_add_epi16(v, bias), multiplier), shift);
+        const __m128i narrow = _mm_packus_epi16(q, q);
+        if (n - i >= 8) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), narrow);
+        } else {
+            alignas(16) uint8_t staged[16];
+            _mm_store_si128(reinterpret_cast<__m128i*>(staged), narrow);
+            std::memcpy(out + i, staged, std::size_t(n - i));
+        }
+    }
+}
+
+template <TIsa L>
+void FixedMeanRow(const uint16_t* sums, uint8_t* out, std::ptrdiff_t n, const TFixedMean& f) noexcept {
+    if constexpr (L == TIsa::Avx512) FixedMeanRowAvx512(sums, out, n, f);
+    else if constexpr (L == TIsa::Avx2) FixedMeanRowAvx2(sums, out, n, f);
+    else FixedMeanRowBaseline(sums, out, n, f);
+}
+
 // Column sums (lanes of S) of the window rows, updated by one row in and one row out per output
 // row, then the horizontal window sum of the column sums; result = round(sum * coefficient).
 template <TIsa L, class T, class S>
@@ -121,10 +245,15 @@ PIXORA_NBH_INLINE void AverageIntegerBand(ConstView<T> src, View<T> dst, TRect r
     // `used`, which stay zero.
     const bool direct = kw <= KDirectWidth || !(channels == 1 || channels == 3 || channels == 4);
     const std::ptrdiff_t pitch = nbh::AlignedPitch<S>(used + channels + 2 * VL);
-    S* column = nbh::Scratch(sumArea, std::size_t(pitch) * 2);
+    S* column = nbh::Scratch(sumArea, std::size_t(pitch) * 3);
     S* prefix = column + pitch;
+    S* sums = prefix + pitch;  // a row of window sums for the fixed-point finish
     std::fill_n(column + used, pitch - used, S(0));
     const T** rows = nbh::Scratch(rowArea, std::size_t(kh));
+    // 8-bit frames with 16-bit sums finish in fixed point when that is exact (FindFixedMean).
+    TFixedMean fixed;
+    if constexpr (sizeof(T) == 1 && sizeof(S) == 2)
+        fixed = FindFixedMean(coefficient, uint32_t(kw) * uint32_t(kh) * SampleMax<T>, SampleMax<T>);
     for (int y = r.Y; y < r.Y + r.Height; ++y) {
         const int top = y - w.AnchorY;
         if (y == r.Y) {
@@ -165,6 +294,12 @@ PIXORA_NBH_INLINE void AverageIntegerBand(ConstView<T> src, View<T> dst, TRect r
             if constexpr (sizeof(S) == 4) {
                 FinishMean<L>(out + i0, sum, coefficient, samples - i0);
             } else {
+                if constexpr (sizeof(T) == 1) {
+                    if (fixed.Exact) {
+                        nbh::Store(sums + i0, sum);
+                        continue;
+                    }
+                }
                 // Widened to 32 bits in two halves.
                 alignas(64) S staged[VL];
                 nbh::Store(staged, sum);
@@ -174,6 +309,9 @@ PIXORA_NBH_INLINE void AverageIntegerBand(ConstView<T> src, View<T> dst, TRect r
                     FinishMean<L>(out + i0 + VL / 2, __builtin_convertvector(nbh::Load<VHalf>(staged + VL / 2), VU32),
                                   coefficient, samples - i0 - VL / 2);
             }
+        }
+        if constexpr (sizeof(T) == 1 && sizeof(S) == 2) {
+            if (fixed.Exact) FixedMeanRow<L>(sums, out, samples, fixed);
         }
     }
 }

@@ -363,6 +363,48 @@ TEST(BoxKernels, TheMeanSaturatesForCoefficientsAboveTheWindowsShare) {
         }
 }
 
+TEST(BoxKernels, EightBitMeansOfEveryWindowSizeEqualTheFloatFinishOnEveryLevel) {
+    // 8-bit windows of up to 257 samples take 16-bit sums and, where it is exact, a fixed-point
+    // finish; sizes around that limit and every small count (odd and even, ties included) must
+    // give the float finish's bits.
+    std::vector<TShape> shapes;
+    for (int n = 1; n <= 24; ++n) shapes.push_back({n, 1, n / 2, 0});
+    for (const TShape s : {TShape{16, 16, 8, 8}, TShape{257, 1, 128, 0}, TShape{1, 257, 0, 256}, TShape{43, 6, 42, 5},
+                           TShape{86, 3, 0, 1}})
+        shapes.push_back(s);
+    for (const auto level : {kernels::nbh::TIsa::Baseline, kernels::nbh::TIsa::Avx2, kernels::nbh::TIsa::Avx512}) {
+        if (int(level) > int(kernels::nbh::CpuIsa())) continue;
+        const auto previous = kernels::nbh::LimitIsa(level);
+        for (TPXVideoFormat format : {vfGray8, vfRGB24}) {
+            const IPXImageBuffer in = NoiseFrame(261, 259, format, 77);
+            const TRect rect{1, 2, 259, 5};
+            for (const TShape& s : shapes) {
+                IPXImageBuffer out = TPXImageBuffer::CreateCopy(in);
+                kernels::Average2D(in->ReadView<uint8_t>(), out->WriteView<uint8_t>(true), rect,
+                                   {s.Width, s.Height, s.AnchorX, s.AnchorY}, 1.0f / float(s.Width * s.Height));
+                TSampleAt at;
+                EXPECT_TRUE(SameSamples(out, reference::BoxAverageReference(in, rect, {s.Width, s.Height}, s.AnchorX, s.AnchorY), &at))
+                    << "level " << int(level) << " " << s.Width << "x" << s.Height << " " << FormatName(format) << ": " << Where(at);
+            }
+        }
+        // Coefficients other than the window's share, rounded and saturated like the float finish.
+        const IPXImageBuffer in = NoiseFrame(45, 4, vfGray8, 8);
+        for (const float coefficient : {0.3f, 1.0f / 7.3f, 0.0117f, 0.02f, 1.0f}) {
+            IPXImageBuffer out = TPXImageBuffer::CreateCopy(in);
+            kernels::Average2D(in->ReadView<uint8_t>(), out->WriteView<uint8_t>(true), {0, 0, 45, 4}, {5, 5, 2, 2},
+                               coefficient);
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 45; ++x) {
+                    float acc = 0;
+                    reference::VisitWindow(in, x, y, 0, {5, 5}, 2, 2, [&](int v) { acc += float(v); });
+                    ASSERT_EQ(ReadSample(out, x, y, 0), std::min(255, int(std::round(reference::SeparateProduct(acc, coefficient)))))
+                        << "level " << int(level) << ", coefficient " << coefficient << " at " << x << "," << y;
+                }
+        }
+        kernels::nbh::LimitIsa(previous);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Bad input
 
