@@ -1,4 +1,4 @@
-// Box statistics: integer running sums for the mean, separable extremes, column-sorted
+// Box statistics: integer running sums (and an exact fixed-point finish) for the mean, separable extremes, column-sorted
 // comparator networks and sliding histograms for the median. The vectorised bodies are compiled
 // per instruction set (Neighbourhood.h); the framework-shaped entry points come last.
 #define PIXORA_NEIGHBOURHOOD_IMPLEMENTATION
