@@ -1,6 +1,7 @@
-// Box statistics: integer running sums (and an exact fixed-point finish) for the mean, separable extremes, column-sorted
-// comparator networks and sliding histograms for the median. The vectorised bodies are compiled
-// per instruction set (Neighbourhood.h); the framework-shaped entry points come last.
+// Box statistics: integer running sums (and an exact fixed-point finish) for the mean, separable
+// extremes, column-sorted comparator networks and sliding histograms for the median. The
+// vectorised bodies are compiled per instruction set (Neighbourhood.h); the framework-shaped entry
+// points come last.
 #define PIXORA_NEIGHBOURHOOD_IMPLEMENTATION
 #include "platform/kernels/Box.h"
 
