@@ -1,10 +1,15 @@
-// Box statistics: integer running sums for the mean, separable extremes, column-sorted
-// comparator networks and sliding histograms for the median. The vectorised bodies are compiled
-// per instruction set (Neighbourhood.h); the framework-shaped entry points come last.
+// Box statistics: integer running sums (and an exact fixed-point finish) for the mean, separable
+// extremes, column-sorted comparator networks and sliding histograms for the median. The
+// vectorised bodies are compiled per instruction set (Neighbourhood.h); the framework-shaped entry
+// points come last.
 #define PIXORA_NEIGHBOURHOOD_IMPLEMENTATION
 #include "platform/kernels/Box.h"
 
+#include <immintrin.h>
+
+#include <cmath>
 #include <iterator>
+#include <type_traits>
 #include <utility>
 
 namespace pixora::kernels {
@@ -25,6 +30,14 @@ bool SumsExactInFloat(const TBoxWindow& w) noexcept {
     return uint64_t(w.Width) * uint64_t(w.Height) * uint64_t(SampleMax<T>) <= (uint64_t(1) << 24);
 }
 
+// True while a whole window's sum fits 16 bits: the column and running sums are then kept as
+// 16-bit lanes (twice the lanes per vector, half the scratch traffic). Running sums wrap modulo
+// 2^16, which leaves the difference of two of them, a window sum below 2^16, exact.
+template <class T>
+bool SumsFitSixteenBits(const TBoxWindow& w) noexcept {
+    return uint64_t(w.Width) * uint64_t(w.Height) * uint64_t(SampleMax<T>) <= 0xFFFFu;
+}
+
 // Windows up to this width add their column sums directly; wider ones take the difference of
 // two running (prefix) sums of the column sums along the row.
 constexpr int KDirectWidth = 6;
@@ -32,22 +45,24 @@ constexpr int KDirectWidth = 6;
 // Lane j of the result is v[j - S], or 0 for j < S.
 template <int S, class VU, std::size_t... I>
 PIXORA_NBH_INLINE VU ShiftLanes(const VU& v, std::index_sequence<I...>) noexcept {
+    using E = std::remove_cvref_t<decltype(v[0])>;
     constexpr int VL = int(sizeof...(I));
-    return __builtin_shuffle(v, VU{}, VU{uint32_t(int(I) >= S ? int(I) - S : VL + int(I))...});
+    return __builtin_shuffle(v, VU{}, VU{E(int(I) >= S ? int(I) - S : VL + int(I))...});
 }
 
 // Lane j of the result is v[VL - C + j mod C]: the last sample of each channel, spread over the
 // lanes of that channel in the next vector.
 template <int C, class VU, std::size_t... I>
 PIXORA_NBH_INLINE VU CarryLanes(const VU& v, std::index_sequence<I...>) noexcept {
+    using E = std::remove_cvref_t<decltype(v[0])>;
     constexpr int VL = int(sizeof...(I));
-    return __builtin_shuffle(v, VU{uint32_t(VL - C + int(I) % C)...});
+    return __builtin_shuffle(v, VU{E(VL - C + int(I) % C)...});
 }
 
 // Sum of lanes j, j - C, j - 2C, ... of v (lanes of one channel), in log2(VL / C) steps.
 template <int C, int S, class VU>
 PIXORA_NBH_INLINE VU ScanLanes(VU v) noexcept {
-    constexpr int VL = int(sizeof(VU) / 4);
+    constexpr int VL = int(sizeof(VU) / sizeof(v[0]));
     if constexpr (S >= VL) {
         return v;
     } else {
@@ -57,12 +72,12 @@ PIXORA_NBH_INLINE VU ScanLanes(VU v) noexcept {
 }
 
 // prefix[C + j] = column[j] + prefix[j], prefix[0 .. C) = 0: running sums per channel (modulo
-// 2^32; a window's difference of two of them is exact since its sum stays below 2^24). The
-// column sums must be zero for VL samples past `used`.
-template <int C, class VU>
-PIXORA_NBH_INLINE void RunningSums(const uint32_t* column, uint32_t* prefix, std::ptrdiff_t used) noexcept {
-    constexpr int VL = int(sizeof(VU) / 4);
-    std::fill_n(prefix, C, 0u);
+// 2^bits of the lane; a window's difference of two of them is exact since its sum fits the
+// lane). The column sums must be zero for VL samples past `used`.
+template <int C, class VU, class S>
+PIXORA_NBH_INLINE void RunningSums(const S* column, S* prefix, std::ptrdiff_t used) noexcept {
+    constexpr int VL = int(sizeof(VU) / sizeof(S));
+    std::fill_n(prefix, C, S(0));
     VU carry{};
     for (std::ptrdiff_t j = 0; j < used; j += VL) {
         VU v = ScanLanes<C, C>(nbh::Load<VU>(column + j));
@@ -72,52 +87,193 @@ PIXORA_NBH_INLINE void RunningSums(const uint32_t* column, uint32_t* prefix, std
     }
 }
 
-// Column sums of the window rows, updated by one row in and one row out per output row, then
-// the horizontal window sum of the column sums; result = round(sum * coefficient).
+// Stores round(sum * coefficient) of up to n samples (halves away from zero, saturated, NaN 0).
 template <TIsa L, class T>
+PIXORA_NBH_INLINE void FinishMean(T* out, const TVec<uint32_t, nbh::KVectorBytes<L>>& sum, float coefficient,
+                                  std::ptrdiff_t n) noexcept {
+    constexpr int VB = nbh::KVectorBytes<L>;
+    using VI = TVec<int32_t, VB>;
+    using VF = TVec<float, VB>;
+    const VF scale = VF{} + coefficient, half = VF{} + 0.5f, zero = VF{}, maximum = VF{} + float(SampleMax<T>);
+    VF t = nbh::Mul(__builtin_convertvector(VI(sum), VF), scale);
+    t = t > zero ? t : zero;  // also NaN -> 0
+    t = t < maximum ? t : maximum;
+    const VI whole = __builtin_convertvector(t, VI);
+    const VF fraction = t - __builtin_convertvector(whole, VF);
+    nbh::StoreSamples(out, VI(whole - VI(fraction >= half)), n);  // a true lane is -1
+}
+
+// The mean's float finish of a window sum s, one sample at a time: round(s * coefficient), halves
+// away from zero, saturated (the lanes of FinishMean compute the same).
+inline int FloatMean(uint32_t s, float coefficient, int maximum) noexcept {
+    float t = float(s) * coefficient;
+    t = t > 0.0f ? t : 0.0f;
+    t = t < float(maximum) ? t : float(maximum);
+    const int whole = int(t);
+    return whole + (t - float(whole) >= 0.5f ? 1 : 0);
+}
+
+// A fixed-point form of the finish for 16-bit window sums: ((s + Bias) * Multiplier) >> (16 +
+// Shift), a 16-bit high multiply and a shift per vector. Used only when it equals FloatMean for
+// every sum 0 .. the window's largest, which is checked exhaustively when the coefficient or the
+// window changes (once per thread), so the bits are the float finish's by construction.
+struct TFixedMean {
+    bool Exact = false;
+    uint16_t Bias = 0, Multiplier = 0;
+    int Shift = 0;
+};
+
+inline TFixedMean FindFixedMean(float coefficient, uint32_t largestSum, int maximum) noexcept {
+    struct TCache {
+        float Coefficient = 0.0f;
+        uint32_t LargestSum = 0;
+        int Maximum = -1;
+        TFixedMean Result;
+    };
+    // A few recent answers per thread, so that filters with different windows sharing the band
+    // threads do not search again on every call.
+    thread_local TCache cache[4];
+    thread_local int nextSlot = 0;
+    for (const TCache& entry : cache)
+        if (entry.Maximum == maximum && entry.LargestSum == largestSum &&
+            std::memcmp(&entry.Coefficient, &coefficient, sizeof coefficient) == 0)
+            return entry.Result;
+    TFixedMean found;
+    thread_local std::vector<uint8_t> target;
+    bool targetReady = false;
+    if (coefficient > 0.0f && largestSum <= 0xFFFFu) {
+        const double half = 0.5 / double(coefficient);
+        for (int shift = 0; shift < 16 && !found.Exact; ++shift) {
+            const double scaled = double(coefficient) * double(uint32_t(1) << (16 + shift));
+            for (const double m : {std::floor(scaled), std::ceil(scaled)}) {
+                if (m < 1.0 || m > 65535.0 || found.Exact) continue;
+                for (const double b : {std::floor(half), std::ceil(half), std::floor(half) - 1.0}) {
+                    if (b < 0.0 || double(largestSum) + b > 65535.0 || found.Exact) continue;
+                    if (!targetReady) {
+                        target.resize(std::size_t(largestSum) + 1);
+                        for (uint32_t v = 0; v <= largestSum; ++v) target[v] = uint8_t(FloatMean(v, coefficient, maximum));
+                        targetReady = true;
+                    }
+                    const uint32_t bias = uint32_t(b), multiplier = uint32_t(m);
+                    bool exact = true;
+                    for (uint32_t v = 0; v <= largestSum && exact; ++v)
+                        exact = (((v + bias) * multiplier) >> (16 + shift)) == target[v];
+                    if (exact) found = {true, uint16_t(bias), uint16_t(multiplier), shift};
+                }
+            }
+        }
+    }
+    cache[nextSlot] = {coefficient, largestSum, maximum, found};
+    nextSlot = (nextSlot + 1) % 4;
+    return found;
+}
+
+// Writes n samples of a row from its window sums in fixed point (FindFixedMean's form, which
+// keeps every result within 0 .. 255), one entry point per instruction-set level.
+PIXORA_NBH_AVX512 void FixedMeanRowAvx512(const uint16_t* sums, uint8_t* out, std::ptrdiff_t n,
+                                          const TFixedMean& f) noexcept {
+    const __m512i bias = _mm512_set1_epi16(short(f.Bias)), multiplier = _mm512_set1_epi16(short(f.Multiplier));
+    const __m128i shift = _mm_cvtsi32_si128(f.Shift);
+    for (std::ptrdiff_t i = 0; i < n; i += 32) {
+        const __m512i v = _mm512_loadu_si512(sums + i);
+        const __m512i q = _mm512_srl_epi16(_mm512_mulhi_epu16(_mm512_add_epi16(v, bias), multiplier), shift);
+        const __m256i narrow = _mm512_cvtepi16_epi8(q);
+        if (n - i >= 32) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), narrow);
+        else _mm256_mask_storeu_epi8(out + i, __mmask32((uint64_t(1) << (n - i)) - 1), narrow);
+    }
+}
+
+PIXORA_NBH_AVX2 void FixedMeanRowAvx2(const uint16_t* sums, uint8_t* out, std::ptrdiff_t n, const TFixedMean& f) noexcept {
+    const __m256i bias = _mm256_set1_epi16(short(f.Bias)), multiplier = _mm256_set1_epi16(short(f.Multiplier));
+    const __m128i shift = _mm_cvtsi32_si128(f.Shift);
+    for (std::ptrdiff_t i = 0; i < n; i += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + i));
+        const __m256i q = _mm256_srl_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(v, bias), multiplier), shift);
+        const __m128i narrow = _mm_packus_epi16(_mm256_castsi256_si128(q), _mm256_extracti128_si256(q, 1));
+        if (n - i >= 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), narrow);
+        } else {
+            alignas(16) uint8_t staged[16];
+            _mm_store_si128(reinterpret_cast<__m128i*>(staged), narrow);
+            std::memcpy(out + i, staged, std::size_t(n - i));
+        }
+    }
+}
+
+void FixedMeanRowBaseline(const uint16_t* sums, uint8_t* out, std::ptrdiff_t n, const TFixedMean& f) noexcept {
+    const __m128i bias = _mm_set1_epi16(short(f.Bias)), multiplier = _mm_set1_epi16(short(f.Multiplier));
+    const __m128i shift = _mm_cvtsi32_si128(f.Shift);
+    for (std::ptrdiff_t i = 0; i < n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i));
+        const __m128i q = _mm_srl_epi16(_mm_mulhi_epu16(_mm_add_epi16(v, bias), multiplier), shift);
+        const __m128i narrow = _mm_packus_epi16(q, q);
+        if (n - i >= 8) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), narrow);
+        } else {
+            alignas(16) uint8_t staged[16];
+            _mm_store_si128(reinterpret_cast<__m128i*>(staged), narrow);
+            std::memcpy(out + i, staged, std::size_t(n - i));
+        }
+    }
+}
+
+template <TIsa L>
+void FixedMeanRow(const uint16_t* sums, uint8_t* out, std::ptrdiff_t n, const TFixedMean& f) noexcept {
+    if constexpr (L == TIsa::Avx512) FixedMeanRowAvx512(sums, out, n, f);
+    else if constexpr (L == TIsa::Avx2) FixedMeanRowAvx2(sums, out, n, f);
+    else FixedMeanRowBaseline(sums, out, n, f);
+}
+
+// Column sums (lanes of S) of the window rows, updated by one row in and one row out per output
+// row, then the horizontal window sum of the column sums; result = round(sum * coefficient).
+template <TIsa L, class T, class S>
 PIXORA_NBH_INLINE void AverageIntegerBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w,
                                           float coefficient) noexcept {
     constexpr int VB = nbh::KVectorBytes<L>;
-    constexpr int VL = VB / 4;
-    using VU = TVec<uint32_t, VB>;
-    using VI = TVec<int32_t, VB>;
-    using VF = TVec<float, VB>;
+    constexpr int VL = VB / int(sizeof(S));
+    using VU = TVec<S, VB>;
+    using VU32 = TVec<uint32_t, VB>;
+    using VHalf = TVec<S, VB / 2>;
     const int channels = src.Channels, kw = w.Width, kh = w.Height;
     const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, kw, w.AnchorX, src.Width);
     const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
-    thread_local std::vector<uint32_t> sumArea;
+    thread_local std::vector<S> sumArea;
     thread_local std::vector<const T*> rowArea;
     thread_local nbh::TColumnMap map;
     nbh::MakeColumnMap(map, pad, src.Width, channels);
     // Column sums, then (wide windows) running sums; vector passes read up to VL samples past
     // `used`, which stay zero.
     const bool direct = kw <= KDirectWidth || !(channels == 1 || channels == 3 || channels == 4);
-    const std::ptrdiff_t pitch = nbh::AlignedPitch<uint32_t>(used + channels + 2 * VL);
-    uint32_t* column = nbh::Scratch(sumArea, std::size_t(pitch) * 2);
-    uint32_t* prefix = column + pitch;
-    std::fill_n(column + used, pitch - used, 0u);
+    const std::ptrdiff_t pitch = nbh::AlignedPitch<S>(used + channels + 2 * VL);
+    S* column = nbh::Scratch(sumArea, std::size_t(pitch) * 3);
+    S* prefix = column + pitch;
+    S* sums = prefix + pitch;  // a row of window sums for the fixed-point finish
+    std::fill_n(column + used, pitch - used, S(0));
     const T** rows = nbh::Scratch(rowArea, std::size_t(kh));
-    const VF scale = VF{} + coefficient, half = VF{} + 0.5f, zero = VF{}, maximum = VF{} + float(SampleMax<T>);
+    // 8-bit frames with 16-bit sums finish in fixed point when that is exact (FindFixedMean).
+    TFixedMean fixed;
+    if constexpr (sizeof(T) == 1 && sizeof(S) == 2)
+        fixed = FindFixedMean(coefficient, uint32_t(kw) * uint32_t(kh) * SampleMax<T>, SampleMax<T>);
     for (int y = r.Y; y < r.Y + r.Height; ++y) {
         const int top = y - w.AnchorY;
         if (y == r.Y) {
             nbh::WindowRows(rows, src, top, kh);
-            std::fill_n(column, used, 0u);
+            std::fill_n(column, used, S(0));
             for (int k = 0; k < kh; ++k) {
                 const T* row = rows[k] + map.Shift;
-                for (std::ptrdiff_t j = map.Begin; j < map.End; ++j) column[j] += row[j];
-                for (const auto& [padded, source] : map.Border) column[padded] += rows[k][source];
+                for (std::ptrdiff_t j = map.Begin; j < map.End; ++j) column[j] = S(column[j] + S(row[j]));
+                for (const auto& [padded, source] : map.Border) column[padded] = S(column[padded] + S(rows[k][source]));
             }
         } else {
-            // One row enters the window, one leaves it.
+            // One row enters the window, one leaves it (modulo the lane width; the sums stay exact).
             const T* entering = src.Row(MirrorIndex(top + kh - 1, src.Height));
             const T* leaving = src.Row(MirrorIndex(top - 1, src.Height));
             const T* added = entering + map.Shift;
             const T* removed = leaving + map.Shift;
-            for (std::ptrdiff_t j = map.Begin; j < map.End; ++j) column[j] += uint32_t(added[j]) - uint32_t(removed[j]);
+            for (std::ptrdiff_t j = map.Begin; j < map.End; ++j) column[j] = S(column[j] + S(added[j]) - S(removed[j]));
             for (const auto& [padded, source] : map.Border)
-                column[padded] += uint32_t(entering[source]) - uint32_t(leaving[source]);
+                column[padded] = S(column[padded] + S(entering[source]) - S(leaving[source]));
         }
         if (!direct) {
             switch (channels) {
@@ -136,12 +292,27 @@ PIXORA_NBH_INLINE void AverageIntegerBand(ConstView<T> src, View<T> dst, TRect r
             } else {
                 sum = nbh::Load<VU>(prefix + i0 + reach) - nbh::Load<VU>(prefix + i0);
             }
-            VF t = nbh::Mul(__builtin_convertvector(VI(sum), VF), scale);
-            t = t > zero ? t : zero;  // also NaN -> 0
-            t = t < maximum ? t : maximum;
-            const VI whole = __builtin_convertvector(t, VI);
-            const VF fraction = t - __builtin_convertvector(whole, VF);
-            nbh::StoreSamples(out + i0, VI(whole - VI(fraction >= half)), samples - i0);
+            if constexpr (sizeof(S) == 4) {
+                FinishMean<L>(out + i0, sum, coefficient, samples - i0);
+            } else {
+                if constexpr (sizeof(T) == 1) {
+                    if (fixed.Exact) {
+                        nbh::Store(sums + i0, sum);
+                        continue;
+                    }
+                }
+                // Widened to 32 bits in two halves.
+                alignas(64) S staged[VL];
+                nbh::Store(staged, sum);
+                FinishMean<L>(out + i0, __builtin_convertvector(nbh::Load<VHalf>(staged), VU32), coefficient,
+                              samples - i0);
+                if (samples - i0 > VL / 2)
+                    FinishMean<L>(out + i0 + VL / 2, __builtin_convertvector(nbh::Load<VHalf>(staged + VL / 2), VU32),
+                                  coefficient, samples - i0 - VL / 2);
+            }
+        }
+        if constexpr (sizeof(T) == 1 && sizeof(S) == 2) {
+            if (fixed.Exact) FixedMeanRow<L>(sums, out, samples, fixed);
         }
     }
 }
@@ -435,11 +606,12 @@ void MedianHistogramBand(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, con
 // ---------------------------------------------------------------------------------------------
 // Dispatch
 
-enum class TOp { AverageInteger, AverageFloat, Min, Max, Median3x3, Median5x5 };
+enum class TOp { AverageInteger, AverageInteger16, AverageFloat, Min, Max, Median3x3, Median5x5 };
 
 template <TIsa L, TOp Op, class T>
 PIXORA_NBH_INLINE void RunOp(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w, float coefficient) noexcept {
-    if constexpr (Op == TOp::AverageInteger) AverageIntegerBand<L>(src, dst, r, w, coefficient);
+    if constexpr (Op == TOp::AverageInteger) AverageIntegerBand<L, T, uint32_t>(src, dst, r, w, coefficient);
+    else if constexpr (Op == TOp::AverageInteger16) AverageIntegerBand<L, T, uint16_t>(src, dst, r, w, coefficient);
     else if constexpr (Op == TOp::AverageFloat)
         nbh::FloatWindowBand<L, T, TFloatFinish::Round>(src, dst, r, w.Width, w.Height, w.AnchorX, w.AnchorY, nullptr,
                                                         coefficient);
@@ -478,7 +650,8 @@ bool Valid(TRect r, const TBoxWindow& w, int channels) noexcept {
 template <class T>
 void Average(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w, float coefficient) noexcept {
     if (!Valid(r, w, src.Channels)) return;
-    if (SumsExactInFloat<T>(w)) Run<TOp::AverageInteger>(src, dst, r, w, coefficient);
+    if (SumsFitSixteenBits<T>(w)) Run<TOp::AverageInteger16>(src, dst, r, w, coefficient);
+    else if (SumsExactInFloat<T>(w)) Run<TOp::AverageInteger>(src, dst, r, w, coefficient);
     else Run<TOp::AverageFloat>(src, dst, r, w, coefficient);
 }
 

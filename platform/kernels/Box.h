@@ -24,8 +24,11 @@ struct TBoxWindow {
 // Mean: acc = the window's sum in float, added KY outer, KX inner; result = round(acc *
 // coefficient), halves away from zero, saturated to 0 .. SampleMax<T> (NaN gives 0). While
 // Width × Height × SampleMax<T> <= 2^24 every partial float sum is an exact integer, so the sums
-// are taken as integers with running sums (one row added, one removed per output row); larger
-// windows add floats in the window order.
+// are taken as integers with running sums (one row added, one removed per output row; 16-bit
+// lanes while a window's sum fits them, else 32-bit); larger windows add floats in the window
+// order. On 8-bit frames with 16-bit sums the final round(sum * coefficient) runs as a fixed-point
+// multiply and shift when an exhaustive check over every possible sum shows it gives the same
+// results (checked once per thread for each coefficient and window).
 void Average2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TBoxWindow& window, float coefficient) noexcept;
 void Average2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const TBoxWindow& window, float coefficient) noexcept;
 

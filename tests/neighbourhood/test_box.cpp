@@ -7,10 +7,14 @@
 #include <cmath>
 #include <mutex>
 
+#include <nlohmann/json.hpp>
+
 #include "filters/neighbourhood/PXBoxFilter.h"
 #include "frame/PXKernelTemplates.h"
+#include "frame/PixoraPkg.h"
 #include "platform/filters/PXBasicVideoOut.h"
 #include "platform/kernels/Box.h"
+#include "platform/registry/PXRegistry.h"
 #include "support/NeighbourhoodReference.h"
 
 namespace pixora {
@@ -53,6 +57,50 @@ IPXImageBuffer GrayFrame(int width, int height, TPXVideoFormat format, std::init
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) WriteSample(frame, x, y, 0, *v++);
     return frame;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registration and published properties
+
+TEST(BoxFilterProperties, RegisteredUnderItsDisplayNameWithAverageOverThreeByThreeByDefault) {
+    RegisterPackage();
+    const TComponentClass* info = TRegistry::Instance().Find("TPXBoxFilter");
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->DisplayName, "Box Kernel Video Filter");
+    EXPECT_EQ(info->Categories, std::vector<std::string>{"TPixoraFiltersToolbarCategory"});
+    const TComponentPtr component = TRegistry::Instance().Create("TPXBoxFilter");
+    auto* filter = dynamic_cast<TPXBoxFilter*>(component.get());
+    ASSERT_NE(filter, nullptr);
+    EXPECT_EQ(filter->GetFilterMode(), bfmAverage);
+    EXPECT_EQ(GetPropertyText(*filter, "FilterMode"), "bfmAverage");
+    EXPECT_EQ(filter->MaskSize().GetSize(), (TSize{3, 3}));
+    filter->SetThreaded(false);
+    const IPXImageBuffer in = NoiseFrame(11, 7, vfRGBA32, 3);
+    EXPECT_TRUE(SameSamples(filter->ProcessFrame(in), reference::BoxAverageReference(in, {0, 0, 11, 7}, {3, 3}, 1, 1)));
+}
+
+TEST(BoxFilterProperties, FilterModeIsPersistedByNameNotifiesOnChangeAndRefusesUnknownNames) {
+    TPXBoxFilter filter;
+    const auto before = filter.GetLock().ChangeCount();
+    SetPropertyText(filter, "FilterMode", "bfmMedian");
+    EXPECT_EQ(filter.GetFilterMode(), bfmMedian);
+    EXPECT_GT(filter.GetLock().ChangeCount(), before);
+    const auto unchanged = filter.GetLock().ChangeCount();
+    filter.SetFilterMode(bfmMedian);
+    EXPECT_EQ(filter.GetLock().ChangeCount(), unchanged);
+    nlohmann::json saved = nlohmann::json::object();
+    SaveProperties(filter, saved);
+    EXPECT_EQ(saved["FilterMode"], "bfmMedian");
+    TPXBoxFilter loaded;
+    LoadProperties(loaded, saved);
+    EXPECT_EQ(loaded.GetFilterMode(), bfmMedian);
+    try {
+        SetPropertyText(filter, "FilterMode", "bfmMode");
+        ADD_FAILURE() << "an unknown mode was taken";
+    } catch (const EPropertyError& e) {
+        EXPECT_NE(std::string(e.what()).find("bfmMode"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(filter.GetFilterMode(), bfmMedian);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -313,6 +361,48 @@ TEST(BoxKernels, TheMeanSaturatesForCoefficientsAboveTheWindowsShare) {
             reference::VisitWindow(in, x, y, 0, {3, 3}, 1, 1, [&](int v) { acc += float(v); });
             EXPECT_EQ(ReadSample(out, x, y, 0), std::min(255, int(std::round(acc * 0.5f)))) << x << "," << y;
         }
+}
+
+TEST(BoxKernels, EightBitMeansOfEveryWindowSizeEqualTheFloatFinishOnEveryLevel) {
+    // 8-bit windows of up to 257 samples take 16-bit sums and, where it is exact, a fixed-point
+    // finish; sizes around that limit and every small count (odd and even, ties included) must
+    // give the float finish's bits.
+    std::vector<TShape> shapes;
+    for (int n = 1; n <= 24; ++n) shapes.push_back({n, 1, n / 2, 0});
+    for (const TShape s : {TShape{16, 16, 8, 8}, TShape{257, 1, 128, 0}, TShape{1, 257, 0, 256}, TShape{43, 6, 42, 5},
+                           TShape{86, 3, 0, 1}})
+        shapes.push_back(s);
+    for (const auto level : {kernels::nbh::TIsa::Baseline, kernels::nbh::TIsa::Avx2, kernels::nbh::TIsa::Avx512}) {
+        if (int(level) > int(kernels::nbh::CpuIsa())) continue;
+        const auto previous = kernels::nbh::LimitIsa(level);
+        for (TPXVideoFormat format : {vfGray8, vfRGB24}) {
+            const IPXImageBuffer in = NoiseFrame(261, 259, format, 77);
+            const TRect rect{1, 2, 259, 5};
+            for (const TShape& s : shapes) {
+                IPXImageBuffer out = TPXImageBuffer::CreateCopy(in);
+                kernels::Average2D(in->ReadView<uint8_t>(), out->WriteView<uint8_t>(true), rect,
+                                   {s.Width, s.Height, s.AnchorX, s.AnchorY}, 1.0f / float(s.Width * s.Height));
+                TSampleAt at;
+                EXPECT_TRUE(SameSamples(out, reference::BoxAverageReference(in, rect, {s.Width, s.Height}, s.AnchorX, s.AnchorY), &at))
+                    << "level " << int(level) << " " << s.Width << "x" << s.Height << " " << FormatName(format) << ": " << Where(at);
+            }
+        }
+        // Coefficients other than the window's share, rounded and saturated like the float finish.
+        const IPXImageBuffer in = NoiseFrame(45, 4, vfGray8, 8);
+        for (const float coefficient : {0.3f, 1.0f / 7.3f, 0.0117f, 0.02f, 1.0f}) {
+            IPXImageBuffer out = TPXImageBuffer::CreateCopy(in);
+            kernels::Average2D(in->ReadView<uint8_t>(), out->WriteView<uint8_t>(true), {0, 0, 45, 4}, {5, 5, 2, 2},
+                               coefficient);
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 45; ++x) {
+                    float acc = 0;
+                    reference::VisitWindow(in, x, y, 0, {5, 5}, 2, 2, [&](int v) { acc += float(v); });
+                    ASSERT_EQ(ReadSample(out, x, y, 0), std::min(255, int(std::round(reference::SeparateProduct(acc, coefficient)))))
+                        << "level " << int(level) << ", coefficient " << coefficient << " at " << x << "," << y;
+                }
+        }
+        kernels::nbh::LimitIsa(previous);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

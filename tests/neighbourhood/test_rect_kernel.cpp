@@ -13,7 +13,9 @@
 
 #include "filters/neighbourhood/PXRectKernelFilter.h"
 #include "frame/PXKernelTemplates.h"
+#include "frame/PixoraPkg.h"
 #include "platform/filters/PXBasicVideoOut.h"
+#include "platform/registry/PXRegistry.h"
 #include "platform/kernels/Convolution.h"
 #include "support/NeighbourhoodReference.h"
 
@@ -56,6 +58,23 @@ std::vector<float> RandomCoefficients(int count, uint32_t seed, float low, float
 
 // ---------------------------------------------------------------------------------------------
 // The matrix
+
+TEST(RectKernelMatrix, RegisteredUnderItsDisplayNameWithTheKernelAsASubObject) {
+    RegisterPackage();
+    const TComponentClass* info = TRegistry::Instance().Find("TPXRectKernelFilter");
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->DisplayName, "Rectangle Kernel Video Filter");
+    EXPECT_EQ(info->Categories, std::vector<std::string>{"TPixoraFiltersToolbarCategory"});
+    const TComponentPtr component = TRegistry::Instance().Create("TPXRectKernelFilter");
+    auto* filter = dynamic_cast<TPXRectKernelFilter*>(component.get());
+    ASSERT_NE(filter, nullptr);
+    // The matrix is reached as "Kernel"; the mask size and anchor are the base's.
+    ASSERT_NE(filter->GetPropertyTable().Find("Kernel"), nullptr);
+    EXPECT_EQ(GetPropertyText(*filter, "MaskSize.Width"), "3");
+    SetPropertyText(*filter, "MaskSize.Width", "4");
+    EXPECT_EQ(filter->Kernel().GetCurrentWidth(), 4u);
+    EXPECT_EQ(filter->Kernel().SingleArray().size(), 12u);
+}
 
 TEST(RectKernelMatrix, ANewFilterHasThreeByThreeOnesNormalisedByTheCount) {
     TPXRectKernelFilter filter;
@@ -628,6 +647,43 @@ TEST(RectKernelBadInput, InAStreamAFailingFrameIsReportedAndDroppedAndTheNextRun
     std::lock_guard lock(sink.Mutex);
     ASSERT_EQ(sink.Frames.size(), 1u);
     EXPECT_TRUE(SameSamples(sink.Frames[0], ConvolveReference(good, {0, 0, 8, 3}, std::vector<float>(9, 1.0f / 9), {3, 3}, 1, 1)));
+}
+
+TEST(RectKernelBadInput, OnTheOpenCLPathAFailingFrameIsDroppedAndTheNextRunsOnTheDevice) {
+    ASSERT_TRUE(HaveOpenCL()) << "no OpenCL platform (pocl-opencl-icd)";
+    std::vector<std::string> errors;
+    std::mutex errorMutex;
+    SetErrorHandler([&](const TComponent&, const std::string& message) {
+        std::lock_guard lock(errorMutex);
+        errors.push_back(message);
+    });
+    TPXRectKernelFilter filter;  // threaded: errors go to the handler
+    const std::vector<float> values = RandomCoefficients(9, 3, -1.0f, 3.0f);
+    SetMatrix(filter, 3, 3, values);
+    filter.SetOpenCLDevice("auto");
+    TNeighbourhoodCollector sink;
+    filter.OutputPin.Connect(sink.InputPin);
+    const IPXImageBuffer first = NoiseFrame(9, 6, vfRGBA32, 5), third = NoiseFrame(9, 6, vfRGBA32, 6);
+    filter.InputPin.Receive(TLRStartFrameOperation::Make(9, 6, vfRGBA32, 400000));
+    filter.InputPin.Receive(TLRSuppliedBufferOperation::Make(first));
+    filter.WaitIdle();
+    // A matrix that no longer fits the mask (a block of 4 read from a stream) fails the frame.
+    LoadProperties(filter, json{{"Kernel", {{"_MatrixDataSize", 4}, {"_MatrixDat", {1, 2, 3, 4}}}}});
+    filter.InputPin.Receive(TLRSuppliedBufferOperation::Make(NoiseFrame(9, 6, vfRGBA32, 7)));
+    filter.WaitIdle();
+    filter.MaskSize().SetSize(2, 2);  // a new mask size rebuilds a fitting matrix
+    SetMatrix(filter, 3, 3, values);
+    filter.InputPin.Receive(TLRSuppliedBufferOperation::Make(third));
+    filter.InputPin.Receive(TLRStopOperation());
+    filter.WaitIdle();
+    SetErrorHandler({});
+    EXPECT_TRUE(filter.UsesOpenCL());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("the kernel holds 4 coefficients but MaskSize 3 x 3 needs 9"), std::string::npos) << errors[0];
+    std::lock_guard lock(sink.Mutex);
+    ASSERT_EQ(sink.Frames.size(), 2u);
+    EXPECT_TRUE(SameSamples(sink.Frames[0], ConvolveReference(first, {0, 0, 9, 6}, Normalized(values), {3, 3}, 1, 1)));
+    EXPECT_TRUE(SameSamples(sink.Frames[1], ConvolveReference(third, {0, 0, 9, 6}, Normalized(values), {3, 3}, 1, 1)));
 }
 
 }  // namespace
