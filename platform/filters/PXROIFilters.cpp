@@ -41,8 +41,8 @@ TPXMaskSize::TPXMaskSize(TChangeNotifyLock& lock, std::function<void()> changed)
 
 const TPropertyTable& TPXMaskSize::Properties() {
     static const TPropertyTable table = TPropertyTable::Of<TPXMaskSize>("TPXMaskSize", {
-        Int("Width", &TPXMaskSize::FWidth, {.Default = 3, .Min = 1, .Max = 1024}).FollowUp(&TPXMaskSize::DoChanged),
-        Int("Height", &TPXMaskSize::FHeight, {.Default = 3, .Min = 1, .Max = 1024}).FollowUp(&TPXMaskSize::DoChanged),
+        Int("Width", &TPXMaskSize::FWidth, {.Default = 3, .Min = 1, .Max = 1024, .OutOfRange = TOutOfRange::Refuse}).FollowUp(&TPXMaskSize::DoChanged),
+        Int("Height", &TPXMaskSize::FHeight, {.Default = 3, .Min = 1, .Max = 1024, .OutOfRange = TOutOfRange::Refuse}).FollowUp(&TPXMaskSize::DoChanged),
     });
     return table;
 }

@@ -43,7 +43,8 @@ private:
     TPXRectRegion FRegionOfInterest;
 };
 
-// A mask size (at least 1×1) whose changes call back its owner.
+// A mask size whose changes call back its owner. A width or height outside 1..1024 is refused
+// (an empty mask has no meaning; a silent 1 would hide the mistake).
 class TPXMaskSize final : public TLockPersistent {
 public:
     TPXMaskSize(TChangeNotifyLock& lock, std::function<void()> changed);

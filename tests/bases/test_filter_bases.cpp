@@ -130,7 +130,17 @@ TEST(MatrixSizeAnchorBase, ChangedRunsOncePerEffectiveChange) {
     EXPECT_EQ(filter.ChangedCalls, 1);
     SetPropertyText(filter, "Anchor.CX", "2");
     EXPECT_EQ(filter.ChangedCalls, 2);
-    SetPropertyText(filter, "MaskSize.Height", "0");  // clamped to 1
+    SetPropertyText(filter, "MaskSize.Height", "1");
+    EXPECT_EQ(filter.Size(), (TSize{5, 1}));
+    EXPECT_EQ(filter.ChangedCalls, 3);
+    // An empty mask is refused with the allowed range, and nothing changes.
+    try {
+        SetPropertyText(filter, "MaskSize.Height", "0");
+        ADD_FAILURE() << "MaskSize.Height 0 was accepted";
+    } catch (const EPropertyError& e) {
+        EXPECT_NE(std::string(e.what()).find("0 is out of range 1 to 1024"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(SetPropertyText(filter, "MaskSize.Width", "1025"), EPropertyError);
     EXPECT_EQ(filter.Size(), (TSize{5, 1}));
     EXPECT_EQ(filter.ChangedCalls, 3);
 }

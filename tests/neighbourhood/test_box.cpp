@@ -425,8 +425,8 @@ TEST(BoxFilterBadInput, MaskLargerThanTheFrameOrAnchorOutsideTheMaskIsAFrameErro
     filter.Anchor().SetPoint(1, 6);
     ExpectFrameError(filter, NoiseFrame(10, 10, vfRGB24, 1), "Anchor (1, 6) lies outside the 3 x 6 mask");
     EXPECT_EQ(filter.MaskSize().GetSize(), (TSize{3, 6}));
-    filter.MaskSize().SetSize(0, 4);  // the platform clamps sizes to at least 1
-    EXPECT_EQ(filter.MaskSize().GetSize(), (TSize{1, 4}));
+    EXPECT_THROW(filter.MaskSize().SetSize(0, 4), EPropertyError);  // an empty mask is refused
+    EXPECT_EQ(filter.MaskSize().GetSize(), (TSize{3, 6}));
 }
 
 TEST(BoxFilterBadInput, TemplatesThatDoNotCompileOrAreMissingAreReported) {

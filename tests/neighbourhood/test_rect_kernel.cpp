@@ -151,11 +151,12 @@ TEST(RectKernelMatrix, ChangesNotifyAndAssignCopiesTheCoefficients) {
     EXPECT_EQ(b.Kernel().NormalizedArray(), a.Kernel().NormalizedArray());
 }
 
-TEST(RectKernelMatrix, MaskSizeZeroIsClampedToOne) {
+TEST(RectKernelMatrix, MaskSizeZeroIsRefusedAndTheMatrixKept) {
     TPXRectKernelFilter filter;
-    filter.MaskSize().SetSize(0, 0);
-    EXPECT_EQ(filter.MaskSize().GetSize(), (TSize{1, 1}));
-    EXPECT_EQ(filter.Kernel().SingleArray(), std::vector<float>(1, 1.0f));
+    EXPECT_THROW(filter.MaskSize().SetSize(0, 0), EPropertyError);
+    EXPECT_THROW(SetPropertyText(filter, "MaskSize.Width", "0"), EPropertyError);
+    EXPECT_EQ(filter.MaskSize().GetSize(), (TSize{3, 3}));
+    EXPECT_EQ(filter.Kernel().SingleArray(), std::vector<float>(9, 1.0f));
 }
 
 // ---------------------------------------------------------------------------------------------
