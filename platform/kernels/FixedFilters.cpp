@@ -246,16 +246,33 @@ PIXORA_NBH_INLINE void MedianCross(ConstView<T> src, View<T> dst, TRect r) noexc
     }
 }
 
-// d = |b1 - b2| + |g1 - g2| + |r1 - r2| over n pixels, added to both pixels' sums.
-PIXORA_NBH_INLINE void AddDistances(const int16_t* __restrict b1, const int16_t* __restrict g1,
-                                    const int16_t* __restrict r1, const int16_t* __restrict b2,
-                                    const int16_t* __restrict g2, const int16_t* __restrict r2,
-                                    int16_t* __restrict sum1, int16_t* __restrict sum2, int n) noexcept {
+// e[x] = |b1 - b2| + |g1 - g2| + |r1 - r2| of pixel x of two rows of colour planes.
+PIXORA_NBH_INLINE void Distances(const int16_t* __restrict b1, const int16_t* __restrict g1,
+                                 const int16_t* __restrict r1, const int16_t* __restrict b2,
+                                 const int16_t* __restrict g2, const int16_t* __restrict r2, int16_t* __restrict e,
+                                 int n) noexcept {
     for (int x = 0; x < n; ++x) {
-        const int db = b1[x] - b2[x], dg = g1[x] - g2[x], dr = r1[x] - r2[x];
-        const int16_t d = int16_t((db < 0 ? -db : db) + (dg < 0 ? -dg : dg) + (dr < 0 ? -dr : dr));
-        sum1[x] = int16_t(sum1[x] + d);
-        sum2[x] = int16_t(sum2[x] + d);
+        const int16_t db = int16_t(b1[x] - b2[x]), dg = int16_t(g1[x] - g2[x]), dr = int16_t(r1[x] - r2[x]);
+        e[x] = int16_t((db < 0 ? -db : db) + (dg < 0 ? -dg : dg) + (dr < 0 ? -dr : dr));
+    }
+}
+
+// Adds one pair's distances to both pixels' sums.
+PIXORA_NBH_INLINE void AddToBoth(const int16_t* __restrict e, int16_t* __restrict sum1, int16_t* __restrict sum2,
+                                 int n) noexcept {
+    for (int x = 0; x < n; ++x) {
+        sum1[x] = int16_t(sum1[x] + e[x]);
+        sum2[x] = int16_t(sum2[x] + e[x]);
+    }
+}
+
+// Where sum[x] < least[x]: least[x] = sum[x], choice[x] = j.
+PIXORA_NBH_INLINE void SelectLess(const int16_t* __restrict sum, int16_t j, int16_t* __restrict least,
+                                  int16_t* __restrict choice, int n) noexcept {
+    for (int x = 0; x < n; ++x) {
+        const bool less = sum[x] < least[x];
+        least[x] = less ? sum[x] : least[x];
+        choice[x] = less ? j : choice[x];
     }
 }
 
@@ -267,7 +284,8 @@ PIXORA_NBH_INLINE int16_t* PlaneOf(int16_t* planes, std::ptrdiff_t pitch, int ro
 // The vector median of the (2R + 1)^2 window: each window pixel's distances to all others are
 // summed (at most 24 x 765, so 16 bits hold them), and the first pixel in raster order with the
 // smallest sum is copied. The colour samples of each window row are split into planes once per
-// output row so that the pairwise distances run over contiguous lanes.
+// output row so that the pairwise distances run over contiguous lanes; pairs that lie the same
+// way apart share their distances.
 template <int R>
 PIXORA_NBH_INLINE void MedianColor(ConstView<uint8_t> src, View<uint8_t> dst, TRect r) noexcept {
     constexpr int N = 2 * R + 1, K = N * N;
@@ -276,10 +294,12 @@ PIXORA_NBH_INLINE void MedianColor(ConstView<uint8_t> src, View<uint8_t> dst, TR
     const std::ptrdiff_t planePitch = nbh::AlignedPitch<int16_t>(span);
     const std::ptrdiff_t sumPitch = nbh::AlignedPitch<int16_t>(w);
     thread_local std::vector<int16_t> planeArea, sumArea;
-    thread_local std::vector<uint8_t> choiceArea;
+    thread_local std::vector<int16_t> choiceArea;
     int16_t* const planes = nbh::Scratch(planeArea, std::size_t(planePitch) * N * 3);
     int16_t* const sums = nbh::Scratch(sumArea, std::size_t(sumPitch) * K);
-    uint8_t* const choice = nbh::Scratch(choiceArea, std::size_t(w));
+    int16_t* const choice = nbh::Scratch(choiceArea, std::size_t(w));
+    thread_local std::vector<int16_t> runArea;
+    int16_t* const run = nbh::Scratch(runArea, std::size_t(planePitch));
     for (int y = r.Y; y < r.Y + r.Height; ++y) {
         for (int t = 0; t < N; ++t) {
             const uint8_t* in = src.Row(y - R + t) + std::ptrdiff_t(r.X - R) * c;
@@ -293,26 +313,24 @@ PIXORA_NBH_INLINE void MedianColor(ConstView<uint8_t> src, View<uint8_t> dst, TR
             }
         }
         std::memset(sums, 0, std::size_t(sumPitch) * K * sizeof(int16_t));
-        for (int j = 0; j < K; ++j) {
-            const int jy = j / N, jx = j % N;
-            for (int k = j + 1; k < K; ++k) {
-                const int ky = k / N, kx = k % N;
-                AddDistances(PlaneOf(planes, planePitch, jy, 0) + jx, PlaneOf(planes, planePitch, jy, 1) + jx, PlaneOf(planes, planePitch, jy, 2) + jx, PlaneOf(planes, planePitch, ky, 0) + kx,
-                             PlaneOf(planes, planePitch, ky, 1) + kx, PlaneOf(planes, planePitch, ky, 2) + kx, sums + j * sumPitch, sums + k * sumPitch, w);
-            }
-        }
-        for (int x = 0; x < w; ++x) {
-            int16_t least = sums[x];
-            uint8_t at = 0;
-            for (int j = 1; j < K; ++j) {
-                const int16_t s = sums[j * sumPitch + x];
-                if (s < least) {
-                    least = s;
-                    at = uint8_t(j);
+        // Pairs (j, k) of window pixels, j before k in raster order, grouped by their rows (a, b)
+        // and column offset d: their distances along the output row are one run of the row
+        // pair's distances at that offset, computed once and added for every such pair.
+        for (int a = 0; a < N; ++a)
+            for (int b = a; b < N; ++b)
+                for (int d = a == b ? 1 : 1 - N; d < N; ++d) {
+                    const int first = d < 0 ? -d : 0, last = d > 0 ? N - 1 - d : N - 1;
+                    Distances(PlaneOf(planes, planePitch, a, 0) + first, PlaneOf(planes, planePitch, a, 1) + first,
+                              PlaneOf(planes, planePitch, a, 2) + first, PlaneOf(planes, planePitch, b, 0) + first + d,
+                              PlaneOf(planes, planePitch, b, 1) + first + d,
+                              PlaneOf(planes, planePitch, b, 2) + first + d, run, last - first + w);
+                    for (int jx = first; jx <= last; ++jx)
+                        AddToBoth(run + (jx - first), sums + std::ptrdiff_t(a * N + jx) * sumPitch,
+                                  sums + std::ptrdiff_t(b * N + jx + d) * sumPitch, w);
                 }
-            }
-            choice[x] = at;
-        }
+        // The first smallest sum: row 0 of the sums becomes the running least.
+        std::fill_n(choice, w, int16_t(0));
+        for (int j = 1; j < K; ++j) SelectLess(sums + std::ptrdiff_t(j) * sumPitch, int16_t(j), sums, choice, w);
         uint8_t* const out = dst.Row(y) + std::ptrdiff_t(r.X) * c;
         for (int x = 0; x < w; ++x) {
             const int j = choice[x];
