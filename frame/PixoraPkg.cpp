@@ -5,6 +5,7 @@
 
 #include "analysis/PXHueVector.h"
 #include "filters/neighbourhood/PXBoxFilter.h"
+#include "filters/neighbourhood/PXFixedFilter.h"
 #include "filters/neighbourhood/PXGaussianBlur.h"
 #include "filters/neighbourhood/PXRectKernelFilter.h"
 #include "filters/neighbourhood/PXUnsharp.h"
@@ -39,6 +40,7 @@ void RegisterPackage() {
         PXHueVector::RegisterPkg();
         PXRectKernelFilter::RegisterPkg();
         PXBoxFilter::RegisterPkg();
+        PXFixedFilter::RegisterPkg();
         PXGaussianBlur::RegisterPkg();
         PXUnsharp::RegisterPkg();
         PXJaehneGen::RegisterPkg();
