@@ -48,37 +48,31 @@ struct TPlan {
     float AverageCoefficient = 0.0f, Amount = 0.0f, Threshold = 0.0f;
 };
 
-// Column pass over NV vectors of samples: rows[k] + i is window row k at the block's first sample.
-template <class VF, class VI, class VT, int NV, TMode M, class T>
-PIXORA_NBH_INLINE void ColumnSums(const T* const* rows, std::ptrdiff_t i, const TPlan& p, float* out) noexcept {
+// Column pass over NV vectors of samples: rows[k] + i is padded window row k (samples converted
+// to float, integers, so a + b below is exact) at the block's first sample.
+template <class VF, int NV, TMode M>
+PIXORA_NBH_INLINE void ColumnSums(const float* const* rows, std::ptrdiff_t i, const TPlan& p, float* out) noexcept {
     constexpr int VL = int(sizeof(VF) / sizeof(float));
+    VF acc[NV] = {};
     if constexpr (M == TMode::UnsharpSum) {
-        // Integer sums: exact, as is their conversion while MAX × Height < 2^24.
-        VI acc[NV] = {};
+        // Sums of integers: exact while MAX × Width × Height < 2^24.
         for (int k = 0; k < p.Height; ++k)
-            for (int v = 0; v < NV; ++v) acc[v] += __builtin_convertvector(nbh::Load<VT>(rows[k] + i + v * VL), VI);
-        for (int v = 0; v < NV; ++v) nbh::Store(out + v * VL, __builtin_convertvector(acc[v], VF));
+            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Load<VF>(rows[k] + i + v * VL);
     } else {
-        VF acc[NV] = {};
         const int m = p.Height / 2;
         for (int k = 0; k < m; ++k) {
             const VF g = VF{} + p.Y[k];
-            const T* a = rows[k] + i;
-            const T* b = rows[p.Height - 1 - k] + i;
-            for (int v = 0; v < NV; ++v) {
-                const VI s = __builtin_convertvector(nbh::Load<VT>(a + v * VL), VI) +
-                             __builtin_convertvector(nbh::Load<VT>(b + v * VL), VI);
-                acc[v] = acc[v] + nbh::Mul(g, __builtin_convertvector(s, VF));
-            }
+            const float* a = rows[k] + i;
+            const float* b = rows[p.Height - 1 - k] + i;
+            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL) + nbh::Load<VF>(b + v * VL));
         }
         if (p.Height & 1) {
             const VF g = VF{} + p.Y[m];
-            const T* a = rows[m] + i;
-            for (int v = 0; v < NV; ++v)
-                acc[v] = acc[v] + nbh::Mul(g, __builtin_convertvector(__builtin_convertvector(nbh::Load<VT>(a + v * VL), VI), VF));
+            const float* a = rows[m] + i;
+            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL));
         }
-        for (int v = 0; v < NV; ++v) nbh::Store(out + v * VL, acc[v]);
     }
+    for (int v = 0; v < NV; ++v) nbh::Store(out + v * VL, acc[v]);
 }
 
 // Row pass over NV vectors: h is the padded row of column sums at the block's first sample.
@@ -129,7 +123,6 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     constexpr int Block = VL * NV;
     using VF = TVec<float, VB>;
     using VI = TVec<int32_t, VB>;
-    using VT = TVec<T, VL * int(sizeof(T))>;
     constexpr float MAX = float(SampleMax<T>);
     const int channels = src.Channels;
     const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
@@ -140,56 +133,27 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
             return;
         }
     }
+    // Window rows are converted to float once, padded with their mirrored border pixels, into a
+    // ring; the column pass then covers the whole padded row.
     const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, p.Width, p.AnchorX, src.Width);
-    // The source columns the padded row takes: the inside run and the mirrored border pixels.
-    int lo = pad.X0 + pad.Begin, hi = pad.X0 + pad.End - 1;
-    for (int j = 0; j < pad.Pixels; ++j) {
-        if (j == pad.Begin) j = pad.End;
-        if (j >= pad.Pixels) break;
-        const int m = MirrorIndex(pad.X0 + j, src.Width);
-        lo = std::min(lo, m);
-        hi = std::max(hi, m);
-    }
-    const std::ptrdiff_t columnBegin = std::ptrdiff_t(lo) * channels;
-    const std::ptrdiff_t columnCount = std::ptrdiff_t(hi - lo + 1) * channels;
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
-
-    thread_local std::vector<float> columnArea, paddedArea, blurArea;
-    thread_local std::vector<T> stageArea;
-    thread_local std::vector<const T*> rowArea, stagedRowArea;
-    thread_local std::vector<std::pair<std::ptrdiff_t, std::ptrdiff_t>> border;
-    float* column = nbh::Scratch(columnArea, std::size_t(columnCount + Block));
-    float* padded = nbh::Scratch(paddedArea, std::size_t(used + Block));
+    const std::ptrdiff_t pitch = nbh::AlignedPitch<float>(used + Block);  // a block may read Block - 1 past `used`
+    thread_local std::vector<float> ringArea, paddedArea, blurArea;
+    thread_local std::vector<const float*> rowArea;
+    float* ringBase = nbh::Scratch(ringArea, std::size_t(pitch) * std::size_t(p.Height));
+    float* padded = nbh::Scratch(paddedArea, std::size_t(pitch));
     float* blur = M == TMode::Blur ? nullptr : nbh::Scratch(blurArea, std::size_t(samples + Block));
-    T* stage = nbh::Scratch(stageArea, std::size_t(Block) * std::size_t(p.Height));
-    const T** rows = nbh::Scratch(rowArea, std::size_t(p.Height));
-    const T** stagedRows = nbh::Scratch(stagedRowArea, std::size_t(p.Height));
-    std::fill_n(padded + used, Block, 0.0f);
-    std::fill_n(stage, std::size_t(Block) * std::size_t(p.Height), T(0));
-    for (int k = 0; k < p.Height; ++k) stagedRows[k] = stage + std::ptrdiff_t(k) * Block;
-    border.clear();
-    for (int j = 0; j < pad.Pixels; ++j) {
-        if (j == pad.Begin) j = pad.End;
-        if (j >= pad.Pixels) break;
-        const std::ptrdiff_t from = std::ptrdiff_t(MirrorIndex(pad.X0 + j, src.Width) - lo) * channels;
-        for (int c = 0; c < channels; ++c) border.emplace_back(std::ptrdiff_t(j) * channels + c, from + c);
-    }
-    const std::ptrdiff_t insideFrom = std::ptrdiff_t(pad.X0 + pad.Begin - lo) * channels;
-    const std::ptrdiff_t insideTo = std::ptrdiff_t(pad.Begin) * channels;
-    const std::ptrdiff_t insideCount = std::ptrdiff_t(pad.End - pad.Begin) * channels;
-    const std::ptrdiff_t fullColumns = columnCount / Block * Block;
-    const std::ptrdiff_t tail = columnCount - fullColumns;
+    const float** rows = nbh::Scratch(rowArea, std::size_t(p.Height));
+    for (int k = 0; k < p.Height; ++k) std::fill_n(ringBase + std::ptrdiff_t(k) * pitch + used, pitch - used, 0.0f);
+    std::fill_n(padded + used, pitch - used, 0.0f);
+    nbh::TRowRing<float> ring{ringBase, pitch, p.Height, r.Y - p.AnchorY};
+    const std::ptrdiff_t centre = std::ptrdiff_t(p.AnchorX) * channels;  // the output sample in a padded row
 
     for (int y = r.Y; y < r.Y + r.Height; ++y) {
-        for (int k = 0; k < p.Height; ++k) rows[k] = src.Row(MirrorIndex(y - p.AnchorY + k, src.Height)) + columnBegin;
-        for (std::ptrdiff_t i = 0; i < fullColumns; i += Block) ColumnSums<VF, VI, VT, NV, M>(rows, i, p, column + i);
-        if (tail > 0) {
-            // The last samples through a zero-padded copy: no read past the end of a source row.
-            for (int k = 0; k < p.Height; ++k) std::memcpy(stage + std::ptrdiff_t(k) * Block, rows[k] + fullColumns, std::size_t(tail) * sizeof(T));
-            ColumnSums<VF, VI, VT, NV, M>(stagedRows, 0, p, column + fullColumns);
-        }
-        std::memcpy(padded + insideTo, column + insideFrom, std::size_t(insideCount) * sizeof(float));
-        for (const auto& [to, from] : border) padded[to] = column[from];
+        const int top = y - p.AnchorY;
+        nbh::FillRing(ring, top + p.Height - 1, src, pad);
+        for (int k = 0; k < p.Height; ++k) rows[k] = ring.Slot(top + k);
+        for (std::ptrdiff_t i = 0; i < used; i += Block) ColumnSums<VF, NV, M>(rows, i, p, padded + i);
 
         T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
         for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += Block) {
@@ -209,15 +173,16 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
             }
         }
         if constexpr (M != TMode::Blur) {
-            const T* in = src.Row(y) + std::ptrdiff_t(r.X) * channels;
+            const float* in = ring.Slot(y) + centre;  // the samples of row y as floats
+            const T* inT = src.Row(y) + std::ptrdiff_t(r.X) * channels;
             const VF maxV = VF{} + MAX, amount = VF{} + p.Amount, threshold = VF{} + p.Threshold;
             const VF rescale = VF{} + (1.0f - p.Amount), coefficient = VF{} + p.AverageCoefficient;
             const VF low = VF{} - 1.0f, high = VF{} + (MAX + 1.0f), half = VF{} + 0.5f, zero = VF{};
             const VI maxI = VI{} + int32_t(SampleMax<T>), zeroI = VI{};
             std::ptrdiff_t i = 0;
             for (; i + VL <= samples; i += VL) {
-                const VI sampleI = __builtin_convertvector(nbh::Load<VT>(in + i), VI);
-                const VF sample = __builtin_convertvector(sampleI, VF);
+                const VF sample = nbh::Load<VF>(in + i);
+                const VI sampleI = __builtin_convertvector(sample, VI);  // exact: an integer
                 VF b = nbh::Load<VF>(blur + i);
                 if constexpr (M == TMode::UnsharpSum) b = nbh::Mul(coefficient, b);
                 const VF v = sample - nbh::Mul(b, amount);
@@ -235,7 +200,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
                 whole = whole > maxI ? maxI : whole;
                 nbh::StoreSamples(out + i, ratio > threshold ? whole : sampleI, VL);
             }
-            for (; i < samples; ++i) out[i] = UnsharpSample<T, M>(in[i], blur[i], p);
+            for (; i < samples; ++i) out[i] = UnsharpSample<T, M>(inT[i], blur[i], p);
         }
     }
 }
