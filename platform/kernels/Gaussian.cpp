@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "platform/kernels/Neighbourhood.h"
 
@@ -47,6 +48,31 @@ struct TPlan {
     int Width = 0, Height = 0, AnchorX = 0, AnchorY = 0;
     float AverageCoefficient = 0.0f, Amount = 0.0f, Threshold = 0.0f;
 };
+
+// The least float m >= 0 with m / MAX > threshold in float arithmetic. Float division is
+// correctly rounded, hence monotonic, and |v / MAX| is |v| / MAX, so |v / MAX| > threshold holds
+// exactly when |v| >= m: the vector loops test that instead of dividing.
+float LeastAboveThreshold(float threshold, float MAX) noexcept {
+    // Non-negative floats are ordered as their bit patterns: bisect those for the least one that
+    // passes (infinity passes whenever any finite value does; if none does, infinity is returned
+    // and then no finite v passes either).
+    const auto passes = [&](uint32_t bits) {
+        float m;
+        std::memcpy(&m, &bits, sizeof m);
+        return m / MAX > threshold;
+    };
+    const float infinity = std::numeric_limits<float>::infinity();
+    uint32_t lo = 0, hi;
+    std::memcpy(&hi, &infinity, sizeof hi);
+    if (passes(lo)) return 0.0f;
+    while (hi - lo > 1) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        (passes(mid) ? hi : lo) = mid;
+    }
+    float m;
+    std::memcpy(&m, &hi, sizeof m);
+    return m;
+}
 
 // Column pass over NV vectors of samples: rows[k] + i is padded window row k (samples converted
 // to float, integers, so a + b below is exact) at the block's first sample.
@@ -148,6 +174,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     std::fill_n(padded + used, pitch - used, 0.0f);
     nbh::TRowRing<float> ring{ringBase, pitch, p.Height, r.Y - p.AnchorY};
     const std::ptrdiff_t centre = std::ptrdiff_t(p.AnchorX) * channels;  // the output sample in a padded row
+    const float least = M == TMode::Blur ? 0.0f : LeastAboveThreshold(p.Threshold, MAX);
 
     for (int y = r.Y; y < r.Y + r.Height; ++y) {
         const int top = y - p.AnchorY;
@@ -175,7 +202,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
         if constexpr (M != TMode::Blur) {
             const float* in = ring.Slot(y) + centre;  // the samples of row y as floats
             const T* inT = src.Row(y) + std::ptrdiff_t(r.X) * channels;
-            const VF maxV = VF{} + MAX, amount = VF{} + p.Amount, threshold = VF{} + p.Threshold;
+            const VF amount = VF{} + p.Amount, magnitude = VF{} + least;
             const VF rescale = VF{} + (1.0f - p.Amount), coefficient = VF{} + p.AverageCoefficient;
             const VF low = VF{} - 1.0f, high = VF{} + (MAX + 1.0f), half = VF{} + 0.5f, zero = VF{};
             const VI maxI = VI{} + int32_t(SampleMax<T>), zeroI = VI{};
@@ -186,8 +213,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
                 VF b = nbh::Load<VF>(blur + i);
                 if constexpr (M == TMode::UnsharpSum) b = nbh::Mul(coefficient, b);
                 const VF v = sample - nbh::Mul(b, amount);
-                VF ratio = v / maxV;
-                ratio = ratio < zero ? -ratio : ratio;
+                const VF size = v < zero ? -v : v;
                 // round(v / (1 − amount)), halves away from zero, on a value first held within
                 // -1 .. MAX + 1 (which changes nothing after the clamp to 0 .. MAX).
                 VF q = v / rescale;
@@ -198,7 +224,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
                 whole = whole - VI(fraction >= half) + VI(fraction <= -half);  // a true lane is -1
                 whole = whole < zeroI ? zeroI : whole;
                 whole = whole > maxI ? maxI : whole;
-                nbh::StoreSamples(out + i, ratio > threshold ? whole : sampleI, VL);
+                nbh::StoreSamples(out + i, size >= magnitude ? whole : sampleI, VL);
             }
             for (; i < samples; ++i) out[i] = UnsharpSample<T, M>(inT[i], blur[i], p);
         }
