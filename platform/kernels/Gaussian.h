@@ -54,10 +54,10 @@ void GaussianBlur2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const 
 //   v = I − acc × amount;
 //   |v / MAX| > threshold: output = min(MAX, max(0, round(v / (1 − amount)))), halves away from 0;
 //   otherwise output = I.
-// The Average sum is taken in integers, which is the float sum of the OpenCL kernel
-// "UnsharpAverage" bit for bit while MAX × Width × Height < 2^24 (every partial sum is then an
-// exactly representable integer); larger windows add the samples in float in the kernel's order
-// (KY outer, KX inner), so every path computes the same bits. The Gauss blur differs from the
+// The Average sum is taken separably (columns, then rows); while MAX × Width × Height < 2^24
+// every partial sum is an integer that float holds exactly, so it is the float sum of the OpenCL
+// kernel "UnsharpAverage" bit for bit. Larger windows add the samples in float in the kernel's
+// order (KY outer, KX inner). Either way every path computes the same bits. The Gauss blur differs from the
 // direct 2D sum of the OpenCL kernel "UnsharpGauss" by float rounding only (bound as above), so
 // an output sample can differ from the OpenCL one only where v lies within that rounding of the
 // threshold or v / (1 − amount) that close to a half.
