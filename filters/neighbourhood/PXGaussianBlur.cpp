@@ -44,7 +44,7 @@ void TPXGaussianBlur::FilterInternalOperation(const IPXImageBuffer& in, IPXImage
         RunROI<T>(
             in, out,
             [&](ConstView<T> src, View<T> dst, TRect r) {
-                kernels::GaussianBlur2D(src, dst, r, k.X.data(), k.Width, k.Y.data(), k.Height, anchorX, anchorY);
+                kernels::GaussianBlur2D(src, dst, r, k, anchorX, anchorY);
             },
             std::is_same_v<T, uint16_t> ? FCLKernel16Bit : FCLKernel8Bit, [&](TOCLArgs& args) {
                 args.Set("AKernel", OpenCLContext()->CreateBuffer(mfReadOnly | mfCopyHostPtr, k.Matrix.size() * sizeof(float),
@@ -63,9 +63,13 @@ void TPXGaussianBlur::ClearExecutors() {
     FCLKernel16Bit.reset();
 }
 
+std::pair<IOCLKernel, IOCLKernel> TPXGaussianBlur::BuildKernels(TOCLContext& context, const std::string& templateText) {
+    return BuildKernelPair(context, templateText, "Convolution2DKernel");
+}
+
 void TPXGaussianBlur::BuildOpenCL(TOCLContext& context) {
     // The rectangular convolution template, over the Gaussian coefficient matrix.
-    std::tie(FCLKernel8Bit, FCLKernel16Bit) = BuildKernelPair(context, KernelTemplate("Convolution"), "Convolution2DKernel");
+    std::tie(FCLKernel8Bit, FCLKernel16Bit) = BuildKernels(context, KernelTemplate("Convolution"));
 }
 
 void PXGaussianBlur::RegisterPkg() {

@@ -44,7 +44,7 @@ void TPXUnsharp::FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffe
     p.Height = k.Height;
     p.AnchorX = k.Width / 2;
     p.AnchorY = k.Height / 2;
-    p.Coefficients = k.Matrix.data();
+    p.Kernel = &k;
     p.AverageCoefficient = float(1.0 / (double(k.Width) * double(k.Height)));
     std::string problem = kernels::DescribeWindowProblem({k.Width, k.Height}, p.AnchorX, p.AnchorY, in->GetSize());
     if (!problem.empty()) {
@@ -85,16 +85,25 @@ void TPXUnsharp::ClearExecutors() {
     FCLAverageKernel16Bit.reset();
 }
 
-void TPXUnsharp::BuildOpenCL(TOCLContext& context) {
-    const std::string text = KernelTemplate("Unsharp");
+TPXUnsharp::TKernels TPXUnsharp::BuildKernels(TOCLContext& context, const std::string& templateText) {
     const std::string source =
-        InstantiateKernelTemplate(text, {{"<[GaussKernel]>", "UnsharpGauss8Bits"}, {"<[AverageKernel]>", "UnsharpAverage8Bits"}}, false) +
-        InstantiateKernelTemplate(text, {{"<[GaussKernel]>", "UnsharpGauss16Bits"}, {"<[AverageKernel]>", "UnsharpAverage16Bits"}}, true);
+        InstantiateKernelTemplate(templateText, {{"<[GaussKernel]>", "UnsharpGauss8Bits"}, {"<[AverageKernel]>", "UnsharpAverage8Bits"}}, false) +
+        InstantiateKernelTemplate(templateText, {{"<[GaussKernel]>", "UnsharpGauss16Bits"}, {"<[AverageKernel]>", "UnsharpAverage16Bits"}}, true);
     const IOCLProgram program = context.BuildProgram(source, "-cl-kernel-arg-info");
-    FCLGaussKernel8Bit = program->CreateKernel("UnsharpGauss8Bits");
-    FCLGaussKernel16Bit = program->CreateKernel("UnsharpGauss16Bits");
-    FCLAverageKernel8Bit = program->CreateKernel("UnsharpAverage8Bits");
-    FCLAverageKernel16Bit = program->CreateKernel("UnsharpAverage16Bits");
+    TKernels kernels;
+    kernels.Gauss8Bit = program->CreateKernel("UnsharpGauss8Bits");
+    kernels.Gauss16Bit = program->CreateKernel("UnsharpGauss16Bits");
+    kernels.Average8Bit = program->CreateKernel("UnsharpAverage8Bits");
+    kernels.Average16Bit = program->CreateKernel("UnsharpAverage16Bits");
+    return kernels;
+}
+
+void TPXUnsharp::BuildOpenCL(TOCLContext& context) {
+    const TKernels kernels = BuildKernels(context, KernelTemplate("Unsharp"));
+    FCLGaussKernel8Bit = kernels.Gauss8Bit;
+    FCLGaussKernel16Bit = kernels.Gauss16Bit;
+    FCLAverageKernel8Bit = kernels.Average8Bit;
+    FCLAverageKernel16Bit = kernels.Average16Bit;
 }
 
 void PXUnsharp::RegisterPkg() {

@@ -1,11 +1,14 @@
-// Gaussian coefficients, the separable Gaussian blur and the unsharp-mask kernels. The inner loops
-// run over the contiguous samples of a row with one coefficient at a time, so the compiler
-// vectorises them without changing the order of any sum (contraction is off for the whole build).
+// Gaussian coefficients, the separable Gaussian blur and the unsharp-mask kernels. The hot loops
+// are written with the vector types of Neighbourhood.h and compiled for each instruction-set
+// level; a lane computes exactly what the scalar arithmetic in the header comments states (no
+// fused multiply-add, no reassociation), so every level gives the same bits.
+#define PIXORA_NEIGHBOURHOOD_IMPLEMENTATION
 #include "platform/kernels/Gaussian.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "platform/kernels/Neighbourhood.h"
 
@@ -17,6 +20,9 @@ double EffectiveSigma(int size, double sigma) noexcept {
 }
 
 namespace {
+
+using nbh::TIsa;
+using nbh::TVec;
 
 std::vector<double> Gauss1D(int n, double sigma) {
     std::vector<double> g(std::size_t(std::max(n, 0)));
@@ -32,132 +38,284 @@ std::vector<double> Gauss1D(int n, double sigma) {
     return g;
 }
 
-// Per-thread scratch rows; contents undefined between calls.
-struct TScratch {
-    std::vector<float> A, B, C;
-    std::vector<std::ptrdiff_t> Columns;
+// What a separable pass computes: the Gaussian blur itself, or the blur of an unsharp mask over
+// the Gaussian (folded products) or over the box (plain sums of the samples).
+enum class TMode { Blur, UnsharpGauss, UnsharpSum };
+
+struct TPlan {
+    const float* X = nullptr;  // Width entries, symmetric (modes Blur and UnsharpGauss)
+    const float* Y = nullptr;  // Height entries, symmetric
+    int Width = 0, Height = 0, AnchorX = 0, AnchorY = 0;
+    float AverageCoefficient = 0.0f, Amount = 0.0f, Threshold = 0.0f;
 };
-thread_local TScratch GScratch;
 
-float* Grow(std::vector<float>& v, std::size_t n) {
-    if (v.size() < n) v.resize(n);
-    return v.data();
-}
-
-// Source sample offsets (within a row) of the padded row that covers the window columns of
-// rectangle r: padded pixel j is source column MirrorIndex(r.X − anchorX + j, width).
-void PaddedColumns(std::vector<std::ptrdiff_t>& columns, int x0, int pixels, int width, int channels) {
-    columns.resize(std::size_t(pixels) * std::size_t(channels));
-    for (int j = 0; j < pixels; ++j) {
-        const std::ptrdiff_t s = std::ptrdiff_t(MirrorIndex(x0 + j, width)) * channels;
-        for (int c = 0; c < channels; ++c) columns[std::size_t(j) * std::size_t(channels) + std::size_t(c)] = s + c;
+// The least float m >= 0 with m / MAX > threshold in float arithmetic. Float division is
+// correctly rounded, hence monotonic, and |v / MAX| is |v| / MAX, so |v / MAX| > threshold holds
+// exactly when |v| >= m: the vector loops test that instead of dividing.
+float LeastAboveThreshold(float threshold, float MAX) noexcept {
+    // Non-negative floats are ordered as their bit patterns: bisect those for the least one that
+    // passes (infinity passes whenever any finite value does; if none does, infinity is returned
+    // and then no finite v passes either).
+    const auto passes = [&](uint32_t bits) {
+        float m;
+        std::memcpy(&m, &bits, sizeof m);
+        return m / MAX > threshold;
+    };
+    const float infinity = std::numeric_limits<float>::infinity();
+    uint32_t lo = 0, hi;
+    std::memcpy(&hi, &infinity, sizeof hi);
+    if (passes(lo)) return 0.0f;
+    while (hi - lo > 1) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        (passes(mid) ? hi : lo) = mid;
     }
+    float m;
+    std::memcpy(&m, &hi, sizeof m);
+    return m;
 }
 
-// acc + 0.5f converted toward zero, saturated to 0 .. MAX (NaN gives 0).
-template <class T>
-inline T HalfUpSaturate(float acc) noexcept {
-    float t = acc + 0.5f;
-    if (!(t > 0.0f)) return T(0);
-    if (t >= float(SampleMax<T>)) return SampleMax<T>;
-    return T(t);
-}
-
-template <class T>
-void SeparableBlur(ConstView<T> src, View<T> dst, TRect r, const float* gx, int width, const float* gy, int height,
-                   int anchorX, int anchorY) noexcept {
-    if (r.Width <= 0 || r.Height <= 0 || width < 1 || height < 1) return;
-    const int channels = src.Channels;
-    const int x0 = r.X - anchorX;
-    const int pixels = r.Width + width - 1;
-    // The source columns the padded row reads lie in [lo, hi].
-    int lo = src.Width, hi = -1;
-    for (int j = 0; j < pixels; ++j) {
-        const int m = MirrorIndex(x0 + j, src.Width);
-        lo = std::min(lo, m);
-        hi = std::max(hi, m);
-    }
-    const std::ptrdiff_t columnSamples = std::ptrdiff_t(hi - lo + 1) * channels;
-    const std::ptrdiff_t padded = std::ptrdiff_t(pixels) * channels;
-    const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
-    TScratch& s = GScratch;
-    PaddedColumns(s.Columns, x0, pixels, src.Width, channels);
-    float* v = Grow(s.A, std::size_t(columnSamples));
-    float* h = Grow(s.B, std::size_t(padded));
-    float* acc = Grow(s.C, std::size_t(samples));
-    const std::ptrdiff_t* columns = s.Columns.data();
-    const std::ptrdiff_t base = std::ptrdiff_t(lo) * channels;
-    for (int y = r.Y; y < r.Y + r.Height; ++y) {
-        // Column sums over the window rows.
-        std::fill_n(v, columnSamples, 0.0f);
-        for (int ky = 0; ky < height; ++ky) {
-            const T* row = src.Row(MirrorIndex(y - anchorY + ky, src.Height)) + base;
-            const float g = gy[ky];
-            for (std::ptrdiff_t i = 0; i < columnSamples; ++i) v[i] = v[i] + g * float(row[i]);
+// Column pass over NV vectors of samples: rows[k] + i is padded window row k (samples converted
+// to float, integers, so a + b below is exact) at the block's first sample.
+template <class VF, int NV, TMode M>
+PIXORA_NBH_INLINE void ColumnSums(const float* const* rows, std::ptrdiff_t i, const TPlan& p, float* out) noexcept {
+    constexpr int VL = int(sizeof(VF) / sizeof(float));
+    VF acc[NV] = {};
+    if constexpr (M == TMode::UnsharpSum) {
+        // Sums of integers: exact while MAX × Width × Height < 2^24.
+        for (int k = 0; k < p.Height; ++k)
+            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Load<VF>(rows[k] + i + v * VL);
+    } else {
+        const int m = p.Height / 2;
+        for (int k = 0; k < m; ++k) {
+            const VF g = VF{} + p.Y[k];
+            const float* a = rows[k] + i;
+            const float* b = rows[p.Height - 1 - k] + i;
+            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL) + nbh::Load<VF>(b + v * VL));
         }
-        // The padded row of column sums, then the row sums.
-        for (std::ptrdiff_t j = 0; j < padded; ++j) h[j] = v[columns[j] - base];
-        std::fill_n(acc, samples, 0.0f);
-        for (int kx = 0; kx < width; ++kx) {
-            const float g = gx[kx];
-            const float* p = h + std::ptrdiff_t(kx) * channels;
-            for (std::ptrdiff_t i = 0; i < samples; ++i) acc[i] = acc[i] + g * p[i];
+        if (p.Height & 1) {
+            const VF g = VF{} + p.Y[m];
+            const float* a = rows[m] + i;
+            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL));
         }
-        T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
-        for (std::ptrdiff_t i = 0; i < samples; ++i) out[i] = HalfUpSaturate<T>(acc[i]);
+    }
+    for (int v = 0; v < NV; ++v) nbh::Store(out + v * VL, acc[v]);
+}
+
+// Row pass over NV vectors: h is the padded row of column sums at the block's first sample.
+template <class VF, int NV, TMode M>
+PIXORA_NBH_INLINE void RowSums(const float* h, int channels, const TPlan& p, VF (&acc)[NV]) noexcept {
+    constexpr int VL = int(sizeof(VF) / sizeof(float));
+    for (int v = 0; v < NV; ++v) acc[v] = VF{};
+    if constexpr (M == TMode::UnsharpSum) {
+        for (int k = 0; k < p.Width; ++k) {
+            const float* a = h + std::ptrdiff_t(k) * channels;
+            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Load<VF>(a + v * VL);
+        }
+    } else {
+        const int m = p.Width / 2;
+        for (int k = 0; k < m; ++k) {
+            const VF g = VF{} + p.X[k];
+            const float* a = h + std::ptrdiff_t(k) * channels;
+            const float* b = h + std::ptrdiff_t(p.Width - 1 - k) * channels;
+            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL) + nbh::Load<VF>(b + v * VL));
+        }
+        if (p.Width & 1) {
+            const VF g = VF{} + p.X[m];
+            const float* a = h + std::ptrdiff_t(m) * channels;
+            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL));
+        }
     }
 }
 
-template <class T, bool Gauss>
-void Unsharp(ConstView<T> src, View<T> dst, TRect r, const TUnsharpParams& p) noexcept {
-    if (r.Width <= 0 || r.Height <= 0 || p.Width < 1 || p.Height < 1) return;
-    if (Gauss && p.Coefficients == nullptr) return;
-    const int channels = src.Channels;
-    const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
+// The unsharp decision for one sample, in scalar arithmetic (the vector lanes compute the same).
+template <class T, TMode M>
+inline T UnsharpSample(T sample, float acc, const TPlan& p) noexcept {
     constexpr float MAX = float(SampleMax<T>);
+    const float blur = M == TMode::UnsharpSum ? p.AverageCoefficient * acc : acc;
+    const float v = float(sample) - blur * p.Amount;
+    if (std::fabs(v / MAX) > p.Threshold) {
+        const float q = std::round(v / (1.0f - p.Amount));
+        return T(std::min(MAX, std::max(0.0f, q)));
+    }
+    return sample;
+}
+
+// One band (rectangle r) of the separable pass, on instruction-set level L.
+template <TIsa L, class T, TMode M>
+PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
+    constexpr int VB = nbh::KVectorBytes<L>;
+    constexpr int VL = VB / int(sizeof(float));
+    constexpr int NV = 4;  // independent accumulators per block, enough to hide the add latency
+    constexpr int Block = VL * NV;
+    using VF = TVec<float, VB>;
+    using VI = TVec<int32_t, VB>;
+    constexpr float MAX = float(SampleMax<T>);
+    const int channels = src.Channels;
+    const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
+    if constexpr (M != TMode::Blur) {
+        if (p.Amount >= 1.0f) {
+            for (int y = r.Y; y < r.Y + r.Height; ++y)
+                std::fill_n(dst.Row(y) + std::ptrdiff_t(r.X) * channels, samples, SampleMax<T>);
+            return;
+        }
+    }
+    // Window rows are converted to float once, padded with their mirrored border pixels, into a
+    // ring; the column pass then covers the whole padded row.
+    const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, p.Width, p.AnchorX, src.Width);
+    const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
+    const std::ptrdiff_t pitch = nbh::AlignedPitch<float>(used + Block);  // a block may read Block - 1 past `used`
+    thread_local std::vector<float> ringArea, paddedArea, blurArea;
+    thread_local std::vector<const float*> rowArea;
+    float* ringBase = nbh::Scratch(ringArea, std::size_t(pitch) * std::size_t(p.Height));
+    float* padded = nbh::Scratch(paddedArea, std::size_t(pitch));
+    float* blur = M == TMode::Blur ? nullptr : nbh::Scratch(blurArea, std::size_t(samples + Block));
+    const float** rows = nbh::Scratch(rowArea, std::size_t(p.Height));
+    for (int k = 0; k < p.Height; ++k) std::fill_n(ringBase + std::ptrdiff_t(k) * pitch + used, pitch - used, 0.0f);
+    std::fill_n(padded + used, pitch - used, 0.0f);
+    nbh::TRowRing<float> ring{ringBase, pitch, p.Height, r.Y - p.AnchorY};
+    const std::ptrdiff_t centre = std::ptrdiff_t(p.AnchorX) * channels;  // the output sample in a padded row
+    const float least = M == TMode::Blur ? 0.0f : LeastAboveThreshold(p.Threshold, MAX);
+
+    for (int y = r.Y; y < r.Y + r.Height; ++y) {
+        const int top = y - p.AnchorY;
+        nbh::FillRing(ring, top + p.Height - 1, src, pad);
+        for (int k = 0; k < p.Height; ++k) rows[k] = ring.Slot(top + k);
+        for (std::ptrdiff_t i = 0; i < used; i += Block) ColumnSums<VF, NV, M>(rows, i, p, padded + i);
+
+        T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
+        for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += Block) {
+            VF acc[NV];
+            RowSums<VF, NV, M>(padded + i0, channels, p, acc);
+            for (int v = 0; v < NV; ++v) {
+                if constexpr (M == TMode::Blur) {
+                    const VF zero = VF{}, maximum = VF{} + MAX;
+                    VF t = acc[v] + 0.5f;
+                    t = t > zero ? t : zero;  // also NaN -> 0
+                    t = t < maximum ? t : maximum;
+                    const std::ptrdiff_t n = samples - i0 - std::ptrdiff_t(v) * VL;
+                    if (n > 0) nbh::StoreSamples(out + i0 + v * VL, __builtin_convertvector(t, VI), n);
+                } else {
+                    nbh::Store(blur + i0 + v * VL, acc[v]);
+                }
+            }
+        }
+        if constexpr (M != TMode::Blur) {
+            const float* in = ring.Slot(y) + centre;  // the samples of row y as floats
+            const T* inT = src.Row(y) + std::ptrdiff_t(r.X) * channels;
+            const VF amount = VF{} + p.Amount, magnitude = VF{} + least;
+            const VF rescale = VF{} + (1.0f - p.Amount), coefficient = VF{} + p.AverageCoefficient;
+            const VF low = VF{} - 1.0f, high = VF{} + (MAX + 1.0f), half = VF{} + 0.5f, zero = VF{};
+            const VI maxI = VI{} + int32_t(SampleMax<T>), zeroI = VI{};
+            std::ptrdiff_t i = 0;
+            for (; i + VL <= samples; i += VL) {
+                const VF sample = nbh::Load<VF>(in + i);
+                const VI sampleI = __builtin_convertvector(sample, VI);  // exact: an integer
+                VF b = nbh::Load<VF>(blur + i);
+                if constexpr (M == TMode::UnsharpSum) b = nbh::Mul(coefficient, b);
+                const VF v = sample - nbh::Mul(b, amount);
+                const VF size = v < zero ? -v : v;
+                // round(v / (1 − amount)), halves away from zero, on a value first held within
+                // -1 .. MAX + 1 (which changes nothing after the clamp to 0 .. MAX).
+                VF q = v / rescale;
+                q = q > low ? q : low;
+                q = q < high ? q : high;
+                VI whole = __builtin_convertvector(q, VI);
+                const VF fraction = q - __builtin_convertvector(whole, VF);  // exact
+                whole = whole - VI(fraction >= half) + VI(fraction <= -half);  // a true lane is -1
+                whole = whole < zeroI ? zeroI : whole;
+                whole = whole > maxI ? maxI : whole;
+                nbh::StoreSamples(out + i, size >= magnitude ? whole : sampleI, VL);
+            }
+            for (; i < samples; ++i) out[i] = UnsharpSample<T, M>(inT[i], blur[i], p);
+        }
+    }
+}
+
+// The Average unsharp in the float order of its OpenCL kernel, for windows whose sums may leave
+// the integers that float holds exactly (MAX × Width × Height >= 2^24): KY outer, KX inner.
+template <class T>
+void UnsharpAverageDirect(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
+    const int channels = src.Channels;
+    const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
     if (p.Amount >= 1.0f) {
-        for (int y = r.Y; y < r.Y + r.Height; ++y) std::fill_n(dst.Row(y) + std::ptrdiff_t(r.X) * channels, samples, SampleMax<T>);
+        for (int y = r.Y; y < r.Y + r.Height; ++y)
+            std::fill_n(dst.Row(y) + std::ptrdiff_t(r.X) * channels, samples, SampleMax<T>);
         return;
     }
-    const int x0 = r.X - p.AnchorX;
-    const int pixels = r.Width + p.Width - 1;
-    const std::ptrdiff_t padded = std::ptrdiff_t(pixels) * channels;
-    TScratch& s = GScratch;
-    PaddedColumns(s.Columns, x0, pixels, src.Width, channels);
-    float* rowF = Grow(s.B, std::size_t(padded));
-    float* acc = Grow(s.C, std::size_t(samples));
-    const std::ptrdiff_t* columns = s.Columns.data();
-    const float rescale = 1.0f - p.Amount;
+    const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, p.Width, p.AnchorX, src.Width);
+    thread_local std::vector<float> rowArea, accArea;
+    float* row = nbh::Scratch(rowArea, std::size_t(pad.Pixels) * std::size_t(channels));
+    float* acc = nbh::Scratch(accArea, std::size_t(samples));
     for (int y = r.Y; y < r.Y + r.Height; ++y) {
         std::fill_n(acc, samples, 0.0f);
-        const float* k = p.Coefficients;
         for (int ky = 0; ky < p.Height; ++ky) {
-            const T* row = src.Row(MirrorIndex(y - p.AnchorY + ky, src.Height));
-            for (std::ptrdiff_t j = 0; j < padded; ++j) rowF[j] = float(row[columns[j]]);
+            nbh::PadRow(src.Row(MirrorIndex(y - p.AnchorY + ky, src.Height)), row, pad, src.Width, channels);
             for (int kx = 0; kx < p.Width; ++kx) {
-                const float* q = rowF + std::ptrdiff_t(kx) * channels;
-                if constexpr (Gauss) {
-                    const float g = *k++;
-                    for (std::ptrdiff_t i = 0; i < samples; ++i) acc[i] = acc[i] + g * q[i];
-                } else {
-                    for (std::ptrdiff_t i = 0; i < samples; ++i) acc[i] = acc[i] + q[i];
-                }
+                const float* q = row + std::ptrdiff_t(kx) * channels;
+                for (std::ptrdiff_t i = 0; i < samples; ++i) acc[i] = acc[i] + q[i];
             }
         }
         const T* in = src.Row(y) + std::ptrdiff_t(r.X) * channels;
         T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
-        for (std::ptrdiff_t i = 0; i < samples; ++i) {
-            const float blur = Gauss ? acc[i] : p.AverageCoefficient * acc[i];
-            const float sample = float(in[i]);
-            const float v = sample - blur * p.Amount;
-            if (std::fabs(v / MAX) > p.Threshold) {
-                const float q = std::round(v / rescale);
-                out[i] = T(std::min(MAX, std::max(0.0f, q)));
-            } else {
-                out[i] = in[i];
-            }
+        for (std::ptrdiff_t i = 0; i < samples; ++i) out[i] = UnsharpSample<T, TMode::UnsharpSum>(in[i], acc[i], p);
+    }
+}
+
+template <class T, TMode M>
+PIXORA_NBH_AVX512 void RunAvx512(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
+    SeparableBand<TIsa::Avx512, T, M>(src, dst, r, p);
+}
+template <class T, TMode M>
+PIXORA_NBH_AVX2 void RunAvx2(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
+    SeparableBand<TIsa::Avx2, T, M>(src, dst, r, p);
+}
+template <class T, TMode M>
+void RunBaseline(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
+    SeparableBand<TIsa::Baseline, T, M>(src, dst, r, p);
+}
+
+template <class T, TMode M>
+void Run(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
+    if (r.Empty() || p.Width < 1 || p.Height < 1 || src.Channels < 1) return;
+    if constexpr (M == TMode::UnsharpSum) {
+        if (double(SampleMax<T>) * p.Width * p.Height >= 16777216.0) {
+            UnsharpAverageDirect(src, dst, r, p);
+            return;
         }
     }
+    switch (nbh::ActiveIsa()) {
+    case TIsa::Avx512: RunAvx512<T, M>(src, dst, r, p); break;
+    case TIsa::Avx2: RunAvx2<T, M>(src, dst, r, p); break;
+    default: RunBaseline<T, M>(src, dst, r, p); break;
+    }
+}
+
+TPlan GaussPlan(const TGaussianCoefficients& k, int anchorX, int anchorY) noexcept {
+    TPlan p;
+    p.X = k.X.data();
+    p.Y = k.Y.data();
+    p.Width = k.Width;
+    p.Height = k.Height;
+    p.AnchorX = anchorX;
+    p.AnchorY = anchorY;
+    return p;
+}
+
+TPlan UnsharpPlan(const TUnsharpParams& u) noexcept {
+    TPlan p;
+    if (u.Kernel != nullptr) p = GaussPlan(*u.Kernel, u.AnchorX, u.AnchorY);
+    p.Width = u.Width;
+    p.Height = u.Height;
+    p.AnchorX = u.AnchorX;
+    p.AnchorY = u.AnchorY;
+    p.AverageCoefficient = u.AverageCoefficient;
+    p.Amount = u.Amount;
+    p.Threshold = u.Threshold;
+    return p;
+}
+
+bool Fits(const TGaussianCoefficients& k) noexcept {
+    return k.Width >= 1 && k.Height >= 1 && k.X.size() == std::size_t(k.Width) && k.Y.size() == std::size_t(k.Height);
 }
 
 }  // namespace
@@ -175,25 +333,27 @@ TGaussianCoefficients GaussianCoefficients(int width, int height, double sigmaX,
     return k;
 }
 
-void GaussianBlur2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const float* x, int width, const float* y,
-                    int height, int anchorX, int anchorY) noexcept {
-    SeparableBlur(src, dst, r, x, width, y, height, anchorX, anchorY);
+void GaussianBlur2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TGaussianCoefficients& k, int anchorX,
+                    int anchorY) noexcept {
+    if (Fits(k)) Run<uint8_t, TMode::Blur>(src, dst, r, GaussPlan(k, anchorX, anchorY));
 }
-void GaussianBlur2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const float* x, int width, const float* y,
-                    int height, int anchorX, int anchorY) noexcept {
-    SeparableBlur(src, dst, r, x, width, y, height, anchorX, anchorY);
+void GaussianBlur2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const TGaussianCoefficients& k, int anchorX,
+                    int anchorY) noexcept {
+    if (Fits(k)) Run<uint16_t, TMode::Blur>(src, dst, r, GaussPlan(k, anchorX, anchorY));
 }
 void UnsharpGauss2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TUnsharpParams& p) noexcept {
-    Unsharp<uint8_t, true>(src, dst, r, p);
+    if (p.Kernel != nullptr && Fits(*p.Kernel) && p.Kernel->Width == p.Width && p.Kernel->Height == p.Height)
+        Run<uint8_t, TMode::UnsharpGauss>(src, dst, r, UnsharpPlan(p));
 }
 void UnsharpGauss2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const TUnsharpParams& p) noexcept {
-    Unsharp<uint16_t, true>(src, dst, r, p);
+    if (p.Kernel != nullptr && Fits(*p.Kernel) && p.Kernel->Width == p.Width && p.Kernel->Height == p.Height)
+        Run<uint16_t, TMode::UnsharpGauss>(src, dst, r, UnsharpPlan(p));
 }
 void UnsharpAverage2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TUnsharpParams& p) noexcept {
-    Unsharp<uint8_t, false>(src, dst, r, p);
+    Run<uint8_t, TMode::UnsharpSum>(src, dst, r, UnsharpPlan(p));
 }
 void UnsharpAverage2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const TUnsharpParams& p) noexcept {
-    Unsharp<uint16_t, false>(src, dst, r, p);
+    Run<uint16_t, TMode::UnsharpSum>(src, dst, r, UnsharpPlan(p));
 }
 
 }  // namespace pixora::kernels

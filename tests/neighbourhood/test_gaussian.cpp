@@ -13,7 +13,9 @@
 #include <nlohmann/json.hpp>
 
 #include "filters/neighbourhood/PXGaussianBlur.h"
+#include "frame/PXKernelTemplates.h"
 #include "frame/PixoraPkg.h"
+#include "platform/kernels/Neighbourhood.h"
 #include "platform/ocl/PXOpenCL.h"
 #include "platform/registry/PXRegistry.h"
 #include "platform/threads/PXBandPool.h"
@@ -173,6 +175,15 @@ TEST(GaussianKernel, ChangesRecomputeAndBadValuesAreRefused) {
     LoadProperties(filter, nlohmann::json{{"Kernel", {{"Width", 7}, {"Height", 1}, {"SigmaX", 1.0}}}});
     EXPECT_EQ(filter.Kernel().KernelArray().size(), 7u);
     EXPECT_EQ(GetPropertyText(filter, "Kernel.Width"), "7");
+
+    // SetKernel takes the other kernel's size and sigmas, and its coefficients follow.
+    TPXGaussianBlur other;
+    SetKernel(other, {5, 9, 1.25, 2.5});
+    filter.SetKernel(other.Kernel());
+    EXPECT_EQ(filter.Kernel().GetWidth(), 5);
+    EXPECT_EQ(filter.Kernel().GetHeight(), 9);
+    EXPECT_FLOAT_EQ(filter.Kernel().GetSigmaY(), 2.5f);
+    EXPECT_EQ(filter.Kernel().KernelArray(), other.Kernel().KernelArray());
 }
 
 TEST(GaussianKernel, RegisteredUnderItsDisplayName) {
@@ -330,26 +341,85 @@ TEST(GaussianBlur, TinyFramesAndKernelsLargerThanTheFrame) {
     }
 }
 
-// On its own thread in a stream: a frame smaller than the kernel is reported and dropped, the
-// next frame is blurred with the kernel as it stands at that point.
+// On its own thread in a stream, on the CPU and on OpenCL: a frame smaller than the kernel is
+// reported and dropped, the next frame is blurred (on the same path) with the kernel as it stands
+// at that point.
 TEST(GaussianBlur, InAStreamAFailingFrameIsReportedAndDroppedAndTheNextRuns) {
-    testharness::TErrorLog errors;
-    testharness::TFrameSink sink;
-    TPXGaussianBlur filter;  // threaded
-    filter.OutputPin.Connect(sink.Pin);
-    filter.InputPin.Receive(TLRStartFrameOperation::Make(8, 2, vfGray8, 400000));
-    filter.InputPin.Receive(TLRSuppliedBufferOperation::Make(NoiseFrame(8, 2, vfGray8, 1)));  // 3 x 3, 2 rows
-    filter.Kernel().SetSigmaX(2.0f);
-    const IPXImageBuffer good = NoiseFrame(8, 3, vfGray8, 2);
-    filter.InputPin.Receive(TLRSuppliedBufferOperation::Make(good));
-    filter.InputPin.Receive(TLRStopOperation::Make(false));
-    ASSERT_TRUE(sink.WaitForStops(1));
-    filter.WaitIdle();
-    const auto messages = errors.Messages();
-    ASSERT_EQ(messages.size(), 1u) << errors.Joined();
-    EXPECT_NE(messages[0].find("Kernel 3 x 3 is larger than the 8 x 2 frame"), std::string::npos) << messages[0];
-    ASSERT_EQ(sink.Frames.size(), 1u);
-    ExpectBlur(good, sink.Frames[0], {0, 0, 8, 3}, {3, 3, 2.0, 0}, "stream");
+    for (const std::string device : {"", "auto"}) {
+        testharness::TErrorLog errors;
+        testharness::TFrameSink sink;
+        TPXGaussianBlur filter;  // threaded
+        filter.SetOpenCLDevice(device);
+        filter.OutputPin.Connect(sink.Pin);
+        filter.InputPin.Receive(TLRStartFrameOperation::Make(8, 2, vfGray8, 400000));
+        filter.InputPin.Receive(TLRSuppliedBufferOperation::Make(NoiseFrame(8, 2, vfGray8, 1)));  // 3 x 3, 2 rows
+        filter.Kernel().SetSigmaX(2.0f);
+        const IPXImageBuffer good = NoiseFrame(8, 3, vfGray8, 2);
+        filter.InputPin.Receive(TLRSuppliedBufferOperation::Make(good));
+        filter.InputPin.Receive(TLRStopOperation::Make(false));
+        ASSERT_TRUE(sink.WaitForStops(1));
+        filter.WaitIdle();
+        const auto messages = errors.Messages();
+        ASSERT_EQ(messages.size(), 1u) << errors.Joined();
+        EXPECT_NE(messages[0].find("Kernel 3 x 3 is larger than the 8 x 2 frame"), std::string::npos) << messages[0];
+        ASSERT_EQ(sink.Frames.size(), 1u);
+        EXPECT_EQ(filter.UsesOpenCL(), !device.empty());
+        ExpectBlur(good, sink.Frames[0], {0, 0, 8, 3}, {3, 3, 2.0, 0}, "stream on device '" + device + "'");
+    }
+}
+
+TEST(GaussianBlur, ATemplateThatDoesNotCompileCarriesItsBuildLog) {
+    ASSERT_TRUE(HaveOpenCL()) << "no OpenCL platform (pocl-opencl-icd)";
+    const IOCLContext context = TOpenCL::ContextFor("auto");
+    std::string broken = KernelTemplate("Convolution");
+    broken.replace(broken.rfind("acc += "), 7, "acc += gauss_undeclared_weight + ");
+    try {
+        TPXGaussianBlur::BuildKernels(*context, broken);
+        FAIL() << "the broken template built";
+    } catch (const EOpenCLError& e) {
+        EXPECT_NE(std::string(e.what()).find("clBuildProgram"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("gauss_undeclared_weight"), std::string::npos) << e.what();
+    }
+    const auto kernels = TPXGaussianBlur::BuildKernels(*context, KernelTemplate("Convolution"));
+    EXPECT_EQ(kernels.first->Name(), "Convolution2DKernel8Bits");
+    EXPECT_EQ(kernels.second->Name(), "Convolution2DKernel16Bits");
+}
+
+// Restores the kernels' widest instruction-set level when a test ends.
+class TIsaLimit {
+public:
+    explicit TIsaLimit(kernels::nbh::TIsa level) : FPrevious(kernels::nbh::LimitIsa(level)) {}
+    ~TIsaLimit() { kernels::nbh::LimitIsa(FPrevious); }
+    TIsaLimit(const TIsaLimit&) = delete;
+    TIsaLimit& operator=(const TIsaLimit&) = delete;
+
+private:
+    kernels::nbh::TIsa FPrevious;
+};
+
+// The vector loops of every instruction-set level (those the machine has) give the same bits,
+// including the partial vectors at the end of rows that are no multiple of any vector width.
+TEST(GaussianBlur, EveryInstructionSetLevelGivesTheSameBits) {
+    using kernels::nbh::TIsa;
+    for (const TPXVideoFormat format : {vfRGB24, vfRGBA32, vfGray8, vfGray16}) {
+        const IPXImageBuffer in = NoiseFrame(53, 29, format, 41u + format);
+        IPXImageBuffer first;
+        for (const TIsa level : {TIsa::Avx512, TIsa::Avx2, TIsa::Baseline}) {
+            const TIsaLimit limit(level);
+            TPXGaussianBlur filter;
+            filter.SetThreaded(false);
+            SetKernel(filter, {7, 5, 1.7, 0.9});
+            filter.RegionOfInterest().SetEnabled(true);
+            filter.RegionOfInterest().SetRectangle({1, 2, 50, 40});
+            const IPXImageBuffer out = filter.ProcessFrame(in);
+            if (!first) {
+                first = out;
+                ExpectBlur(in, out, {1, 2, 50, 27}, {7, 5, 1.7, 0.9}, "levels");
+            } else {
+                EXPECT_TRUE(SameSamples(out, first)) << "format " << format << " level " << int(level);
+            }
+        }
+    }
 }
 
 }  // namespace
