@@ -90,6 +90,10 @@ namespace {
 // code differs in form it is equal in value:
 // - x / 255 for the 256 integer components is the product with the rounded reciprocal, corrected
 //   once by its exact residual (fma): the correctly rounded quotient for every one of them;
+// - the other divisions before the settings apply (saturation, hue quotient, / 360) use a refined
+//   reciprocal and the same correction; these depend on the colour alone, and their results
+//   (hue, lightness, saturation, signed zeros included) equal the divisions' for all 2^24
+//   colours. The one division after the settings apply (degrees / 60) stays a division;
 // - the three hue quotients share one division (the numerator is picked first);
 // - (q mod 6) for the picked quotient q of magnitude at most 1 (and, when nonzero, at least
 //   about 1/255) is q + 6 below zero and q + 0 otherwise, exactly what q - 6 floor(q / 6) gives;
@@ -105,6 +109,22 @@ struct TAdjust16 {
 
 PIXORA_AVX512 inline __m512 Div255(__m512 v) noexcept {
     const __m512 r = _mm512_set1_ps(1.0f / 255.0f), k = _mm512_set1_ps(255.0f);
+    const __m512 q = _mm512_mul_ps(v, r);
+    return _mm512_fmadd_ps(_mm512_fnmadd_ps(q, k, v), r, q);
+}
+
+// a / b for the colour-to-hue quotients: the 14-bit reciprocal estimate refined once (Newton),
+// the product corrected once by its exact residual.
+PIXORA_AVX512 inline __m512 Quotient(__m512 a, __m512 b) noexcept {
+    __m512 r = _mm512_rcp14_ps(b);
+    r = _mm512_fmadd_ps(r, _mm512_fnmadd_ps(b, r, _mm512_set1_ps(1.0f)), r);
+    const __m512 q = _mm512_mul_ps(a, r);
+    return _mm512_fmadd_ps(_mm512_fnmadd_ps(q, b, a), r, q);
+}
+
+// v / 360 the same way with the rounded reciprocal of 360.
+PIXORA_AVX512 inline __m512 Div360(__m512 v) noexcept {
+    const __m512 r = _mm512_set1_ps(1.0f / 360.0f), k = _mm512_set1_ps(360.0f);
     const __m512 q = _mm512_mul_ps(v, r);
     return _mm512_fmadd_ps(_mm512_fnmadd_ps(q, k, v), r, q);
 }
@@ -134,17 +154,17 @@ PIXORA_AVX512 inline void Adjust16(__m512 p0, __m512 p1, __m512 p2, const TAdjus
     const __mmask16 grey = _mm512_cmp_ps_mask(chroma, zero, _CMP_EQ_OQ);
     const __m512 safeChroma = Select(grey, one, chroma);
     const __m512 sRaw =
-        _mm512_div_ps(chroma, Select(grey, one, _mm512_sub_ps(one, Abs(_mm512_sub_ps(_mm512_mul_ps(two, l), one)))));
+        Quotient(chroma, Select(grey, one, _mm512_sub_ps(one, Abs(_mm512_sub_ps(_mm512_mul_ps(two, l), one)))));
     const __mmask16 firstMax = _mm512_cmp_ps_mask(maximum, first, _CMP_EQ_OQ);
     const __mmask16 secondMax = _mm512_cmp_ps_mask(maximum, second, _CMP_EQ_OQ);
     const __m512 numerator = Select(firstMax, _mm512_sub_ps(second, third),
                                     Select(secondMax, _mm512_sub_ps(third, first), _mm512_sub_ps(first, second)));
-    const __m512 q = _mm512_div_ps(numerator, safeChroma);
+    const __m512 q = Quotient(numerator, safeChroma);
     const __m512 hFirst = Select(_mm512_cmp_ps_mask(q, zero, _CMP_LT_OQ), _mm512_add_ps(q, _mm512_set1_ps(6.0f)),
                                  _mm512_add_ps(q, zero));
     const __m512 hPick = Select(firstMax, hFirst,
                                 Select(secondMax, _mm512_add_ps(q, two), _mm512_add_ps(q, _mm512_set1_ps(4.0f))));
-    __m512 h = Select(grey, zero, _mm512_div_ps(_mm512_mul_ps(hPick, _mm512_set1_ps(60.0f)), _mm512_set1_ps(360.0f)));
+    __m512 h = Select(grey, zero, Div360(_mm512_mul_ps(hPick, _mm512_set1_ps(60.0f))));
     __m512 s = Select(grey, zero, sRaw);
     h = _mm512_add_ps(h, k.Hue);
     h = _mm512_sub_ps(h, Floor(h));
