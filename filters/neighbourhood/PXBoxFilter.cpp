@@ -62,7 +62,7 @@ void TPXBoxFilter::FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuf
             RunROI<T>(
                 in, out,
                 [&](ConstView<T> src, View<T> dst, TRect r) { kernels::Average2D(src, dst, r, window, coefficient); },
-                sixteen ? FCLAverageKernel16Bit : FCLAverageKernel8Bit, [&](TOCLArgs& args) {
+                sixteen ? FCLKernels.Average16Bit : FCLKernels.Average8Bit, [&](TOCLArgs& args) {
                     windowArgs(args);
                     args.Set("AKernelCoeffitient", coefficient);
                 });
@@ -70,17 +70,17 @@ void TPXBoxFilter::FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuf
         case bfmMin:
             RunROI<T>(
                 in, out, [&](ConstView<T> src, View<T> dst, TRect r) { kernels::Min2D(src, dst, r, window); },
-                sixteen ? FCLMinKernel16Bit : FCLMinKernel8Bit, windowArgs);
+                sixteen ? FCLKernels.Min16Bit : FCLKernels.Min8Bit, windowArgs);
             break;
         case bfmMax:
             RunROI<T>(
                 in, out, [&](ConstView<T> src, View<T> dst, TRect r) { kernels::Max2D(src, dst, r, window); },
-                sixteen ? FCLMaxKernel16Bit : FCLMaxKernel8Bit, windowArgs);
+                sixteen ? FCLKernels.Max16Bit : FCLKernels.Max8Bit, windowArgs);
             break;
         case bfmMedian:
             RunROI<T>(
                 in, out, [&](ConstView<T> src, View<T> dst, TRect r) { kernels::Median2D(src, dst, r, window); },
-                sixteen ? FCLMedianKernel16Bit : FCLMedianKernel8Bit, [&](TOCLArgs& args) {
+                sixteen ? FCLKernels.Median16Bit : FCLKernels.Median8Bit, [&](TOCLArgs& args) {
                     windowArgs(args);
                     // One list of Width × Height samples per work item of the region; the kernel
                     // addresses it with 32-bit offsets.
@@ -100,14 +100,7 @@ void TPXBoxFilter::FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuf
 
 void TPXBoxFilter::ClearExecutors() {
     TPXCommonROIMatrixSizeAnchorFilter::ClearExecutors();
-    FCLAverageKernel8Bit.reset();
-    FCLAverageKernel16Bit.reset();
-    FCLMinKernel8Bit.reset();
-    FCLMinKernel16Bit.reset();
-    FCLMaxKernel8Bit.reset();
-    FCLMaxKernel16Bit.reset();
-    FCLMedianKernel8Bit.reset();
-    FCLMedianKernel16Bit.reset();
+    FCLKernels = {};
     FMedianScratch.reset();
 }
 
@@ -155,15 +148,7 @@ TPXBoxFilter::TKernels TPXBoxFilter::BuildKernels(TOCLContext& context, const st
 }
 
 void TPXBoxFilter::BuildOpenCL(TOCLContext& context) {
-    const TKernels kernels = BuildKernels(context, KernelTemplate("BoxFilter"));
-    FCLAverageKernel8Bit = kernels.Average8Bit;
-    FCLAverageKernel16Bit = kernels.Average16Bit;
-    FCLMinKernel8Bit = kernels.Min8Bit;
-    FCLMinKernel16Bit = kernels.Min16Bit;
-    FCLMaxKernel8Bit = kernels.Max8Bit;
-    FCLMaxKernel16Bit = kernels.Max16Bit;
-    FCLMedianKernel8Bit = kernels.Median8Bit;
-    FCLMedianKernel16Bit = kernels.Median16Bit;
+    FCLKernels = BuildKernels(context, KernelTemplate("BoxFilter"));
 }
 
 void PXBoxFilter::RegisterPkg() {

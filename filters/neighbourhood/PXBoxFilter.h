@@ -40,10 +40,7 @@ private:
     IOCLBuffer MedianScratch(std::size_t bytes);
 
     TPXBoxFilterMode FFilterMode;
-    IOCLKernel FCLAverageKernel8Bit, FCLAverageKernel16Bit;
-    IOCLKernel FCLMinKernel8Bit, FCLMinKernel16Bit;
-    IOCLKernel FCLMaxKernel8Bit, FCLMaxKernel16Bit;
-    IOCLKernel FCLMedianKernel8Bit, FCLMedianKernel16Bit;
+    TKernels FCLKernels;  // built for the current device, empty without one
     IOCLBuffer FMedianScratch;
 };
 

@@ -54,8 +54,8 @@ void TPXUnsharp::FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffe
     const bool gauss = type == sktGauss;
     ForSampleType(in->GetFormat(), [&]<class T>() {
         const bool sixteen = std::is_same_v<T, uint16_t>;
-        const IOCLKernel& cl = gauss ? (sixteen ? FCLGaussKernel16Bit : FCLGaussKernel8Bit)
-                                     : (sixteen ? FCLAverageKernel16Bit : FCLAverageKernel8Bit);
+        const IOCLKernel& cl = gauss ? (sixteen ? FCLKernels.Gauss16Bit : FCLKernels.Gauss8Bit)
+                                     : (sixteen ? FCLKernels.Average16Bit : FCLKernels.Average8Bit);
         RunROI<T>(
             in, out,
             [&](ConstView<T> src, View<T> dst, TRect r) {
@@ -79,10 +79,7 @@ void TPXUnsharp::FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffe
 
 void TPXUnsharp::ClearExecutors() {
     TPXCommonBasicROISmoothingFilter::ClearExecutors();
-    FCLGaussKernel8Bit.reset();
-    FCLGaussKernel16Bit.reset();
-    FCLAverageKernel8Bit.reset();
-    FCLAverageKernel16Bit.reset();
+    FCLKernels = {};
 }
 
 TPXUnsharp::TKernels TPXUnsharp::BuildKernels(TOCLContext& context, const std::string& templateText) {
@@ -99,11 +96,7 @@ TPXUnsharp::TKernels TPXUnsharp::BuildKernels(TOCLContext& context, const std::s
 }
 
 void TPXUnsharp::BuildOpenCL(TOCLContext& context) {
-    const TKernels kernels = BuildKernels(context, KernelTemplate("Unsharp"));
-    FCLGaussKernel8Bit = kernels.Gauss8Bit;
-    FCLGaussKernel16Bit = kernels.Gauss16Bit;
-    FCLAverageKernel8Bit = kernels.Average8Bit;
-    FCLAverageKernel16Bit = kernels.Average16Bit;
+    FCLKernels = BuildKernels(context, KernelTemplate("Unsharp"));
 }
 
 void PXUnsharp::RegisterPkg() {

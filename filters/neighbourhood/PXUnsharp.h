@@ -47,8 +47,7 @@ protected:
 private:
     float FAmount;
     float FThreshold;
-    IOCLKernel FCLGaussKernel8Bit, FCLGaussKernel16Bit;
-    IOCLKernel FCLAverageKernel8Bit, FCLAverageKernel16Bit;
+    TKernels FCLKernels;  // built for the current device, empty without one
 };
 
 namespace PXUnsharp {

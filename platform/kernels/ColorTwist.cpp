@@ -4,6 +4,7 @@
 // same bytes: the same fused single-precision steps in the same order and the same rounding
 // (nearest, halves to even).
 #include "platform/kernels/ColorTwist.h"
+#include "platform/kernels/ThreeChannelPermutes.h"
 
 #include <immintrin.h>
 
@@ -151,45 +152,8 @@ PIXORA_AVX512 inline __m512i Sum16x(__m512 a, __m512 b, __m512 c, const __m512* 
     return _mm512_cvtps_epi32(_mm512_min_ps(_mm512_max_ps(s, _mm512_setzero_ps()), _mm512_set1_ps(255.0f)));
 }
 
-// The byte permutes of 64 three-channel pixels (192 bytes in three registers).
-struct TThreeChannelPermutes {
-    // In: dword p of group q (pixels 16q .. 16q + 15) of channel k takes byte 3 (16q + p) + k,
-    // found in registers Low[q] and Low[q] + 1.
-    __m512i In[3][4];
-    int Low[4];
-    // Out: after two unsigned-saturating packs of four dword vectors, the byte of pixel p sits at
-    // 16 ((p mod 16) / 4) + 4 (p / 16) + p mod 4. Output register j byte t is channel (64 j + t) mod 3
-    // of pixel (64 j + t) / 3: channels 0 and 1 through a two-register permute, channel 2 blended in.
-    __m512i OutPair[3], OutThird[3];
-    __mmask64 ThirdMask[3];
-};
-
-const TThreeChannelPermutes& ThreeChannelPermutes() noexcept {
-    static const TThreeChannelPermutes permutes = [] {
-        TThreeChannelPermutes t{};
-        for (int q = 0; q < 4; ++q) t.Low[q] = std::min(48 * q / 64, 1);
-        for (int k = 0; k < 3; ++k)
-            for (int q = 0; q < 4; ++q) {
-                alignas(64) uint8_t index[64] = {};
-                for (int i = 0; i < 64; i += 4) index[i] = uint8_t(3 * (16 * q + i / 4) + k - 64 * t.Low[q]);
-                std::memcpy(&t.In[k][q], index, 64);
-            }
-        for (int j = 0; j < 3; ++j) {
-            alignas(64) uint8_t pair[64], third[64];
-            for (int i = 0; i < 64; ++i) {
-                const int b = 64 * j + i, p = b / 3, k = b % 3;
-                const int at = 16 * ((p % 16) / 4) + 4 * (p / 16) + p % 4;
-                pair[i] = uint8_t(at + 64 * (k & 1));
-                third[i] = uint8_t(at);
-                if (k == 2) t.ThirdMask[j] |= __mmask64(1) << i;
-            }
-            std::memcpy(&t.OutPair[j], pair, 64);
-            std::memcpy(&t.OutThird[j], third, 64);
-        }
-        return t;
-    }();
-    return permutes;
-}
+using detail::TThreeChannelPermutes;
+using detail::ThreeChannelPermutes;
 
 PIXORA_AVX512 void RowAvx512Three(const uint8_t* s, uint8_t* d, std::size_t pixels, const TTwistMatrix& m) noexcept {
     const TThreeChannelPermutes& p = ThreeChannelPermutes();

@@ -1,5 +1,6 @@
 // Image adjustment kernels: single precision throughout, floored modulo, ties-to-even rounding.
 #include "platform/kernels/ImageAdjust.h"
+#include "platform/kernels/ThreeChannelPermutes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -192,44 +193,8 @@ PIXORA_AVX512 inline void Adjust16(__m512 p0, __m512 p1, __m512 p2, const TAdjus
         out[i] = _mm512_cvttps_epi32(Clamp255(Nearby(_mm512_add_ps(_mm512_mul_ps(v[i], k.Contrast), k.Offset))));
 }
 
-// Byte permutes for 64 three-sample pixels (192 bytes in three registers): In[k][q] gathers
-// sample k of pixels 16q .. 16q + 15 into byte 0 of each dword from registers Low[q] and
-// Low[q] + 1; after two unsigned-saturating packs of four dword vectors the byte of pixel p sits at
-// 16 ((p mod 16) / 4) + 4 (p / 16) + p mod 4, and output register j byte t is sample (64 j + t)
-// mod 3 of pixel (64 j + t) / 3: samples 0 and 1 through a two-register permute, 2 blended in.
-struct TThreePermutes {
-    __m512i In[3][4];
-    int Low[4];
-    __m512i OutPair[3], OutThird[3];
-    __mmask64 ThirdMask[3];
-};
-
-const TThreePermutes& ThreePermutes() noexcept {
-    static const TThreePermutes permutes = [] {
-        TThreePermutes t{};
-        for (int q = 0; q < 4; ++q) t.Low[q] = std::min(48 * q / 64, 1);
-        for (int k = 0; k < 3; ++k)
-            for (int q = 0; q < 4; ++q) {
-                alignas(64) uint8_t index[64] = {};
-                for (int i = 0; i < 64; i += 4) index[i] = uint8_t(3 * (16 * q + i / 4) + k - 64 * t.Low[q]);
-                std::memcpy(&t.In[k][q], index, 64);
-            }
-        for (int j = 0; j < 3; ++j) {
-            alignas(64) uint8_t pair[64], third[64];
-            for (int i = 0; i < 64; ++i) {
-                const int b = 64 * j + i, p = b / 3, k = b % 3;
-                const int at = 16 * ((p % 16) / 4) + 4 * (p / 16) + p % 4;
-                pair[i] = uint8_t(at + 64 * (k & 1));
-                third[i] = uint8_t(at);
-                if (k == 2) t.ThirdMask[j] |= __mmask64(1) << i;
-            }
-            std::memcpy(&t.OutPair[j], pair, 64);
-            std::memcpy(&t.OutThird[j], third, 64);
-        }
-        return t;
-    }();
-    return permutes;
-}
+using detail::TThreeChannelPermutes;
+using detail::ThreeChannelPermutes;
 
 // Whole groups of pixels of one row (64 for three samples, 16 for four); returns how many pixels
 // it did.
@@ -252,7 +217,7 @@ PIXORA_AVX512 int AdjustRowAvx512(const uint8_t* s, uint8_t* d, int pixels, int 
         }
         return x;
     }
-    const TThreePermutes& p = ThreePermutes();
+    const TThreeChannelPermutes& p = ThreeChannelPermutes();
     const __mmask64 lowBytes = 0x1111111111111111ull;  // byte 0 of every dword
     for (; x + 64 <= pixels; x += 64, s += 192, d += 192) {
         const __m512i v[3] = {_mm512_loadu_si512(s), _mm512_loadu_si512(s + 64), _mm512_loadu_si512(s + 128)};

@@ -26,7 +26,7 @@ using reference::SameSamples;
 using reference::TSampleAt;
 using reference::WriteSample;
 
-bool HaveOpenCL() { return !TOpenCL::Devices().empty(); }
+using reference::HaveOpenCL;
 
 std::string Where(const TSampleAt& at) {
     return "first difference at x " + std::to_string(at.X) + ", y " + std::to_string(at.Y) + ", channel " + std::to_string(at.C);

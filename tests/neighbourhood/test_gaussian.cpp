@@ -32,7 +32,8 @@ using reference::ReadSample;
 using reference::SameSamples;
 using reference::WriteSample;
 
-bool HaveOpenCL() { return !TOpenCL::Devices().empty(); }
+using reference::HaveOpenCL;
+using reference::MirrorCoordinate;
 
 // The Gaussian vector as defined, in double: exp(-(i - (n-1)/2)^2 / (2 s^2)) / sum, s = sigma or,
 // for sigma 0, 0.3 ((n - 1) / 2 - 1) + 0.8.
@@ -46,12 +47,6 @@ std::vector<double> Gauss(int n, double sigma) {
     }
     for (double& v : g) v /= sum;
     return g;
-}
-
-int Mirror(int i, int n) {
-    if (i < 0) return std::min(-i, n - 1);
-    if (i >= n) return std::max(0, 2 * n - 1 - i);
-    return i;
 }
 
 struct TKernelSpec {
@@ -72,7 +67,7 @@ std::vector<double> ExactSums(const IPXImageBuffer& in, TRect r, const TKernelSp
                 for (int ky = 0; ky < k.Height; ++ky)
                     for (int kx = 0; kx < k.Width; ++kx)
                         acc += gx[std::size_t(kx)] * gy[std::size_t(ky)] *
-                               ReadSample(in, Mirror(x - k.Width / 2 + kx, w), Mirror(y - k.Height / 2 + ky, h), c);
+                               ReadSample(in, MirrorCoordinate(x - k.Width / 2 + kx, w), MirrorCoordinate(y - k.Height / 2 + ky, h), c);
                 sums[std::size_t((y * w + x) * channels + c)] = acc;
             }
     return sums;

@@ -29,7 +29,7 @@ using reference::ReadSample;
 using reference::SameSamples;
 using reference::TSampleAt;
 
-bool HaveOpenCL() { return !TOpenCL::Devices().empty(); }
+using reference::HaveOpenCL;
 
 std::string Where(const TSampleAt& at) {
     return "first difference at x " + std::to_string(at.X) + ", y " + std::to_string(at.Y) + ", channel " + std::to_string(at.C);

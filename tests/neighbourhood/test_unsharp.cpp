@@ -30,13 +30,8 @@ using reference::ReadSample;
 using reference::SameSamples;
 using reference::WriteSample;
 
-bool HaveOpenCL() { return !TOpenCL::Devices().empty(); }
-
-int Mirror(int i, int n) {
-    if (i < 0) return std::min(-i, n - 1);
-    if (i >= n) return std::max(0, 2 * n - 1 - i);
-    return i;
-}
+using reference::HaveOpenCL;
+using reference::MirrorCoordinate;
 
 struct TSetup {
     TPXSmoothingKernelType Type = sktGauss;
@@ -64,7 +59,7 @@ IPXImageBuffer Reference(const IPXImageBuffer& in, TRect r, const TSetup& s, con
                 float acc = 0.0f;
                 for (int ky = 0; ky < s.Height; ++ky)
                     for (int kx = 0; kx < s.Width; ++kx) {
-                        const float sample = float(ReadSample(in, Mirror(x - s.Width / 2 + kx, w), Mirror(y - s.Height / 2 + ky, h), c));
+                        const float sample = float(ReadSample(in, MirrorCoordinate(x - s.Width / 2 + kx, w), MirrorCoordinate(y - s.Height / 2 + ky, h), c));
                         if (s.Type == sktGauss) {
                             const float product = matrix[std::size_t(ky * s.Width + kx)] * sample;
                             acc = acc + product;
@@ -123,8 +118,8 @@ void ExpectGaussUnsharp(const IPXImageBuffer& in, const IPXImageBuffer& out, TRe
                     for (int ky = 0; ky < s.Height; ++ky)
                         for (int kx = 0; kx < s.Width; ++kx)
                             blur += gx[std::size_t(kx)] * gy[std::size_t(ky)] *
-                                    ReadSample(in, Mirror(x - s.Width / 2 + kx, in->GetWidth()),
-                                               Mirror(y - s.Height / 2 + ky, in->GetHeight()), c);
+                                    ReadSample(in, MirrorCoordinate(x - s.Width / 2 + kx, in->GetWidth()),
+                                               MirrorCoordinate(y - s.Height / 2 + ky, in->GetHeight()), c);
                     const double v = I - blur * a;
                     const bool replaced = std::fabs(v) / maximum > s.Threshold;
                     const bool nearThreshold = std::fabs(std::fabs(v) / maximum - s.Threshold) <= tolerance / maximum;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/image/PXImageBuffer.h"
+#include "platform/ocl/PXOpenCL.h"
 
 namespace pixora::reference {
 
@@ -34,6 +35,9 @@ inline int MirrorCoordinate(int i, int n) {
     if (i >= n) return std::max(0, (n - 1) - (i - n));
     return i;
 }
+
+// Whether an OpenCL platform (PoCL on a machine without a GPU) offers a device.
+inline bool HaveOpenCL() { return !TOpenCL::Devices().empty(); }
 
 inline int NeighbourhoodChannels(TPXVideoFormat format) { return format == vfGray16 ? 1 : BitsPerPixel(format) / 8; }
 inline int NeighbourhoodMaximum(TPXVideoFormat format) { return format == vfGray16 ? 65535 : 255; }
