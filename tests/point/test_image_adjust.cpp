@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "filters/point/PXImageAdjust.h"
 #include "support/SlowPoint.h"
@@ -96,6 +97,27 @@ TEST(ImageAdjust, ColourStepFollowsTheDefinitionOverADenseSample) {
         // sector boundary: never by more than one level.
         EXPECT_LE(worst, 1) << setting.Hue << " " << setting.Saturation << " " << setting.Lightness;
     }
+}
+
+// The frame kernel (16 pixels per vector where the CPU allows) gives, for every one of the 2^24
+// colours, exactly the bytes of the one-pixel colour step.
+TEST(ImageAdjust, FrameKernelEqualsThePixelStepForEveryColour) {
+    constexpr int side = 4096;
+    std::vector<uint8_t> src(std::size_t(side) * side * 3), dst(src.size());
+    for (std::size_t i = 0; i < std::size_t(side) * side; ++i) {
+        src[3 * i] = uint8_t(i >> 16), src[3 * i + 1] = uint8_t(i >> 8), src[3 * i + 2] = uint8_t(i);
+    }
+    kernels::TImageAdjustParams params;
+    params.Hue = 0.37f, params.Saturation = 1.3f, params.Lightness = 0.85f;
+    kernels::ImageAdjust({src.data(), side * 3, side, side, 3}, {dst.data(), side * 3, side, side, 3},
+                         {0, 0, side, side}, params);
+    std::size_t mismatches = 0, first = 0;
+    for (std::size_t i = 0; i < std::size_t(side) * side; ++i) {
+        uint8_t expected[3];
+        kernels::AdjustHLS(&src[3 * i], expected, params.Hue, params.Saturation, params.Lightness);
+        if (std::memcmp(expected, &dst[3 * i], 3) != 0 && mismatches++ == 0) first = i;
+    }
+    EXPECT_EQ(mismatches, 0u) << "first differing colour 0x" << std::hex << first;
 }
 
 TEST(ImageAdjust, BandsEqualOneCallAndAlphaAndRegionHold) {
