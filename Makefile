@@ -34,4 +34,4 @@ bench:
 	@echo "Results also written to $(BUILD)/bench.json"
 
 clean:
-	rm -rf $(BUILD) $(BUILD_BENCH) build-asan out
+	rm -rf $(BUILD) $(BUILD_BENCH) build-asan build-tsan out

@@ -1,5 +1,6 @@
 // Pixel format conversions: one row function per ordered format pair, chosen once per call.
 #include "platform/image/PXConvert.h"
+#include "platform/base/PXTargetClones.h"
 
 #include <algorithm>
 #include <array>
@@ -238,7 +239,7 @@ template <class Gray>
 // Every row of a frame through one row converter. Cloned for AVX2 and the x86-64 baseline; the
 // loader picks the clone once, by the CPU's capabilities.
 template <TRowConverter Row>
-__attribute__((target_clones("avx2", "default")))
+PIXORA_TARGET_CLONES("avx2", "default")
 void ConvertFrame(const uint8_t* src, std::ptrdiff_t srcStride, uint8_t* dst, std::ptrdiff_t dstStride, int width,
                   int height) noexcept {
     for (int y = 0; y < height; ++y) Row(src + y * srcStride, dst + y * dstStride, width);

@@ -1,5 +1,6 @@
 // Negative and solarize rows compiled per instruction set, and the framework-shaped entry points.
 #include "platform/kernels/Point.h"
+#include "platform/base/PXTargetClones.h"
 
 #include <algorithm>
 
@@ -10,22 +11,22 @@ namespace detail {
 // Each row function is cloned for AVX2 and for the x86-64 baseline (SSE2); the loader picks the
 // clone once, by the CPU's capabilities. The bodies are the shared templates of Point.h.
 
-__attribute__((target_clones("avx2", "default")))
+PIXORA_TARGET_CLONES("avx2", "default")
 void SubtractFromConstantRow(const uint8_t* src, uint8_t* dst, std::size_t n, uint8_t constant) noexcept {
     SubtractFromConstantSamples(src, dst, n, constant);
 }
 
-__attribute__((target_clones("avx2", "default")))
+PIXORA_TARGET_CLONES("avx2", "default")
 void SubtractFromConstantRow(const uint16_t* src, uint16_t* dst, std::size_t n, uint16_t constant) noexcept {
     SubtractFromConstantSamples(src, dst, n, constant);
 }
 
-__attribute__((target_clones("avx2", "default")))
+PIXORA_TARGET_CLONES("avx2", "default")
 void SolarizeRow(const uint8_t* src, uint8_t* dst, std::size_t n, uint8_t level) noexcept {
     SolarizeSamples(src, dst, n, level);
 }
 
-__attribute__((target_clones("avx2", "default")))
+PIXORA_TARGET_CLONES("avx2", "default")
 void SolarizeRow(const uint16_t* src, uint16_t* dst, std::size_t n, uint16_t level) noexcept {
     SolarizeSamples(src, dst, n, level);
 }

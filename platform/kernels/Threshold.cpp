@@ -1,6 +1,7 @@
 // Thresholds over rows: the per-channel levels are laid out as one period of the row's channel
 // pattern (channels x 32 samples), so the inner loop is a plain vectorizable select.
 #include "platform/kernels/Threshold.h"
+#include "platform/base/PXTargetClones.h"
 
 #include <cstddef>
 
@@ -44,7 +45,7 @@ template <std::size_t KPeriod>
 }
 
 // Cloned for AVX2 and the x86-64 baseline; the loader picks the clone by the CPU.
-__attribute__((target_clones("avx2", "default")))
+PIXORA_TARGET_CLONES("avx2", "default")
 void ThresholdRow(const uint8_t* s, uint8_t* d, std::size_t n, const TPattern& p) noexcept {
     if (s == d) {  // in place: the restrict-qualified bodies need distinct rows
         Tail(s, d, 0, n, p);
