@@ -299,4 +299,102 @@ void ApplyCoefficient(TPXVideoFormat format, uint8_t* data, std::ptrdiff_t step,
     }
 }
 
+namespace {
+
+// The red, green and blue of a pixel for the key test.
+struct TRgb {
+    int Red, Green, Blue;
+};
+
+inline bool InRanges(const TRgb& p, const TColorKeyRange* ranges, int count) noexcept {
+    for (int i = 0; i < count; ++i) {
+        const TColorKeyRange& r = ranges[i];
+        if (p.Red >= r.RedLow && p.Red <= r.RedHigh && p.Green >= r.GreenLow && p.Green <= r.GreenHigh &&
+            p.Blue >= r.BlueLow && p.Blue <= r.BlueHigh)
+            return true;
+    }
+    return false;
+}
+
+void TransparentRow(TPXVideoFormat format, const uint8_t* f, const uint8_t* b, uint8_t* d, std::size_t w,
+                    const TColorKeyRange* ranges, int count) noexcept {
+    switch (format) {
+    case vfRGBA32:
+        for (std::size_t x = 0; x < w; ++x) {
+            const uint8_t* fp = f + 4 * x;
+            const uint8_t* bp = b + 4 * x;
+            uint8_t* dp = d + 4 * x;
+            const uint32_t a = fp[3];
+            const uint32_t alpha = std::min<uint32_t>(255u, a + bp[3]);
+            if (InRanges({fp[2], fp[1], fp[0]}, ranges, count)) {
+                dp[0] = bp[0], dp[1] = bp[1], dp[2] = bp[2];
+            } else {
+                // (fg a + bg (255 - a)) / 255 to nearest; 255 is odd, so never halfway.
+                const uint32_t c0 = (fp[0] * a + bp[0] * (255u - a) + 127u) / 255u;
+                const uint32_t c1 = (fp[1] * a + bp[1] * (255u - a) + 127u) / 255u;
+                const uint32_t c2 = (fp[2] * a + bp[2] * (255u - a) + 127u) / 255u;
+                dp[0] = uint8_t(c0), dp[1] = uint8_t(c1), dp[2] = uint8_t(c2);
+            }
+            dp[3] = uint8_t(alpha);
+        }
+        break;
+    case vfRGB24:
+        for (std::size_t x = 0; x < w; ++x) {
+            const uint8_t* fp = f + 3 * x;
+            const uint8_t* src = InRanges({fp[2], fp[1], fp[0]}, ranges, count) ? b + 3 * x : fp;
+            d[3 * x] = src[0], d[3 * x + 1] = src[1], d[3 * x + 2] = src[2];
+        }
+        break;
+    case vfGray8:
+        for (std::size_t x = 0; x < w; ++x) {
+            const int s = f[x];
+            d[x] = InRanges({s, s, s}, ranges, count) ? b[x] : f[x];
+        }
+        break;
+    case vfGray16: {
+        const auto* f16 = reinterpret_cast<const uint16_t*>(f);
+        const auto* b16 = reinterpret_cast<const uint16_t*>(b);
+        auto* d16 = reinterpret_cast<uint16_t*>(d);
+        for (std::size_t x = 0; x < w; ++x) {
+            const int s = f16[x] >> 8;
+            d16[x] = InRanges({s, s, s}, ranges, count) ? b16[x] : f16[x];
+        }
+        break;
+    }
+    default: break;
+    }
+}
+
+}  // namespace
+
+void TransparentColorOp(TPXVideoFormat format, const uint8_t* fg, std::ptrdiff_t fgStep, const uint8_t* bg,
+                        std::ptrdiff_t bgStep, uint8_t* dst, std::ptrdiff_t dstStep, TSize size,
+                        const TColorKeyRange* ranges, int count) noexcept {
+    if (fg == nullptr || bg == nullptr || dst == nullptr || size.Width <= 0 || size.Height <= 0) return;
+    if (ranges == nullptr) count = 0;
+    for (int y = 0; y < size.Height; ++y)
+        TransparentRow(format, fg + std::ptrdiff_t(y) * fgStep, bg + std::ptrdiff_t(y) * bgStep,
+                       dst + std::ptrdiff_t(y) * dstStep, std::size_t(size.Width), ranges, count);
+}
+
+void ApplyAlphaOp(const uint8_t* colour, std::ptrdiff_t colourStep, const uint8_t* alpha, int alphaPixelBytes,
+                  std::ptrdiff_t alphaStep, uint8_t* dst, std::ptrdiff_t dstStep, TSize size) noexcept {
+    if (colour == nullptr || alpha == nullptr || dst == nullptr || size.Width <= 0 || size.Height <= 0) return;
+    if (alphaPixelBytes != 1 && alphaPixelBytes != 4) return;
+    const std::size_t w = std::size_t(size.Width);
+    const std::size_t alphaAt = alphaPixelBytes == 4 ? 3 : 0;
+    for (int y = 0; y < size.Height; ++y) {
+        const uint8_t* c = colour + std::ptrdiff_t(y) * colourStep;
+        const uint8_t* a = alpha + std::ptrdiff_t(y) * alphaStep;
+        uint8_t* d = dst + std::ptrdiff_t(y) * dstStep;
+        for (std::size_t x = 0; x < w; ++x) {
+            const uint8_t av = a[x * std::size_t(alphaPixelBytes) + alphaAt];
+            d[4 * x] = c[4 * x];
+            d[4 * x + 1] = c[4 * x + 1];
+            d[4 * x + 2] = c[4 * x + 2];
+            d[4 * x + 3] = av;
+        }
+    }
+}
+
 }  // namespace pixora::kernels

@@ -98,4 +98,32 @@ void FillBackground(TPXVideoFormat format, uint8_t* data, std::ptrdiff_t step, T
 void ApplyCoefficient(TPXVideoFormat format, uint8_t* data, std::ptrdiff_t step, TSize size,
                       double coefficient, uint32_t backgroundColor, bool firstInput);
 
+// ---- Keying steps of the two-input keying components ----------------------------------------
+
+// One key colour range: a pixel matches when its red, green and blue samples each lie within
+// [Low, High] (bounds included; a range with Low > High matches nothing).
+struct TColorKeyRange {
+    int RedLow = 0, RedHigh = 255;
+    int GreenLow = 0, GreenHigh = 255;
+    int BlueLow = 0, BlueHigh = 255;
+};
+
+// Transparent colour over a rectangle: fg is the first input, bg the background input. A pixel
+// of fg matches when at least one of the count ranges contains it (its red, green, blue are the
+// stored channels 2, 1, 0; a grey sample s counts as red = green = blue = s, for vfGray16 the
+// sample's high byte).
+// - vfRGBA32, with a = fg's alpha: colour = bg's where fg matches, else round((fg * a +
+//   bg * (255 - a)) / 255) per channel (fg at a = 255, bg at a = 0); alpha = min(255, a + bg alpha).
+// - vfRGB24, vfGray8, vfGray16: the whole pixel of bg where fg matches, else fg's.
+// dst may be fg or bg (in place). Null pointers, an empty size or another format write nothing.
+void TransparentColorOp(TPXVideoFormat format, const uint8_t* fg, std::ptrdiff_t fgStep, const uint8_t* bg,
+                        std::ptrdiff_t bgStep, uint8_t* dst, std::ptrdiff_t dstStep, TSize size,
+                        const TColorKeyRange* ranges, int count) noexcept;
+
+// Apply alpha over a rectangle: dst's blue, green, red come from the vfRGBA32 colour input and
+// its alpha from the alpha input: that input's alpha byte when alphaPixelBytes is 4 (vfRGBA32),
+// its grey sample when it is 1 (vfGray8). Other pixel sizes or null pointers write nothing.
+void ApplyAlphaOp(const uint8_t* colour, std::ptrdiff_t colourStep, const uint8_t* alpha, int alphaPixelBytes,
+                  std::ptrdiff_t alphaStep, uint8_t* dst, std::ptrdiff_t dstStep, TSize size) noexcept;
+
 }  // namespace pixora::kernels
