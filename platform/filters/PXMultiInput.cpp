@@ -38,18 +38,18 @@ const TPropertyTable& TQNThreading::Properties() {
 const TPropertyTable& TPXVideoFormatSettings::Properties() {
     static const TPropertyTable table = TPropertyTable::Of<TPXVideoFormatSettings>("TPXVideoFormatSettings", {
         Enum("Format", &TPXVideoFormatSettings::FFormat, "TPXOutputFormatChoice",
-             {"ofNegotiated", "ofRGB24", "ofRGBA32", "ofGray8", "ofGray16"}, {.Default = ofNegotiated}),
+             {"fcNegotiated", "fcRGB24", "fcRGBA32", "fcGray8", "fcGray16"}, {.Default = fcNegotiated}),
     });
     return table;
 }
 
 TPXVideoFormat TPXVideoFormatSettings::Apply(TPXVideoFormat negotiated) const {
     switch (GetFormat()) {
-    case ofNegotiated: return negotiated;
-    case ofRGB24: return vfRGB24;
-    case ofRGBA32: return vfRGBA32;
-    case ofGray8: return vfGray8;
-    case ofGray16: return vfGray16;
+    case fcNegotiated: return negotiated;
+    case fcRGB24: return vfRGB24;
+    case fcRGBA32: return vfRGBA32;
+    case fcGray8: return vfGray8;
+    case fcGray16: return vfGray16;
     }
     return negotiated;
 }
@@ -199,8 +199,15 @@ void TPXMultiInput::PinStart(TPXLRQueuedImageSinkPin& pin, const TLRStartFrameOp
         pin.PumpCredit = start.FrameDuration;
     }
     ActiveChannelsChanged();
+    if (FRunning && !FStopPending && !FFrameSent) {
+        // The output was announced before this input started and nothing went out yet: the
+        // start is negotiated again over every input that runs now.
+        FRunning = false;
+        FRenegotiating = true;
+    }
     if (!FRunning) {
         TryStartOutput();
+        FRenegotiating = false;
         SelfDriveRound();
         return;
     }
@@ -268,6 +275,7 @@ void TPXMultiInput::TryStartOutput() {
     values.Format = FVideoFormat.Apply(NegotiateFormat(formats));
     values.FrameDuration = duration;
     values.Live = live;
+    values.Renegotiated = FRenegotiating;
 
     FStartSubmitted = false;
     try {
@@ -295,9 +303,15 @@ void TPXMultiInput::PinFrame(TPXLRQueuedImageSinkPin& pin, const IQNData& data) 
     SelfDriveRound();
 }
 
-void TPXMultiInput::EvaluateSet(TPXLRQueuedImageSinkPin& pin, const IPXImageBuffer& frame) {
+bool TPXMultiInput::AllWaitedRunning(const std::vector<TPXLRQueuedImageSinkPin*>& pins) const {
+    return std::all_of(pins.begin(), pins.end(), [&](TPXLRQueuedImageSinkPin* pin) { return pin->Running || !Waited(*pin); });
+}
 
+void TPXMultiInput::EvaluateSet(TPXLRQueuedImageSinkPin& pin, const IPXImageBuffer& frame) {
     const auto pins = PinSnapshot();
+    // Nothing is computed while a connected input has not started (also when the output could
+    // start without it): its frames would be missing from the set.
+    if (!AllWaitedRunning(pins)) return;
     const int rate = GetRateChannel();
     bool compute = false;
     if (rate >= 0) {
@@ -312,11 +326,6 @@ void TPXMultiInput::EvaluateSet(TPXLRQueuedImageSinkPin& pin, const IPXImageBuff
         int64_t first = 0, smallest = std::numeric_limits<int64_t>::max();
         for (TPXLRQueuedImageSinkPin* other : pins) {
             if (!Waited(*other)) continue;
-            if (!other->Running) {
-                if (CanStartIfNotAllRunning()) continue;
-                complete = false;
-                break;
-            }
             if (!other->Frame) {
                 complete = false;
                 break;
@@ -381,6 +390,7 @@ IPXImageBuffer TPXMultiInput::CalculateGetOutput(const std::vector<TPXLRQueuedIm
 
 void TPXMultiInput::CalculateSendStart(const TPXStreamValues& values, const TPXStartGeometry&) {
     FStream = values;
+    FFrameSent = false;
     FPumpDuration.store(values.FrameDuration);
     FStopPending = false;
     FStopPendingFlag.store(false);
@@ -407,6 +417,7 @@ void TPXMultiInput::SubmitStart(int width, int height) {
 void TPXMultiInput::SubmitBuffer(const IPXImageBuffer& frame) {
     std::lock_guard guard(GetLock());
     FLastOutput = frame;
+    FFrameSent = true;
     FPumpIndex = 0;
     TOutputItem item;
     item.Kind = TOutputItem::Frame;
@@ -587,6 +598,9 @@ void TPXMultiInput::SelfDriveRound() {
     for (TPXLRQueuedImageSinkPin* pin : FPins)
         if (pin->Driven && pin->Running && pin->Outstanding > 0) return;  // the round is not over
     if (std::none_of(FPins.begin(), FPins.end(), [](auto* pin) { return pin->Driven && pin->Running; })) return;
+    // Rounds begin when every waited input runs: an input pumped ahead of a late one would
+    // only replace its held frames.
+    if (!AllWaitedRunning(FPins)) return;
     // Rounds in which no input is due yet (its credit still short) pass without a frame; an
     // input is due within a bounded number of them.
     for (int rounds = 0; rounds < 100000; ++rounds) {

@@ -29,7 +29,9 @@
 // Sets: an arriving frame completes a set when it arrives on the rate channel, or (no rate
 // channel) when every waited input (connected or IgnoreIsConnected, not ignored, not disabled)
 // holds a frame and the held time stamps are equal or the arriving one is the smallest.
-// Nothing is computed while a connected input has not started, unless CanStartIfNotAllRunning.
+// Nothing is computed while a connected input has not started. CanStartIfNotAllRunning lets
+// the output stream be announced as soon as one input runs; when another input starts before
+// any output frame went out, the start is negotiated again (TPXStreamValues::Renegotiated).
 //
 // Pumping: offline inputs (their start is not Live) are asked at their start to be driven by
 // this component (a pump request up the pin); those that accept send one frame per master
@@ -89,7 +91,7 @@ private:
 };
 
 // Which format the output stream takes: the negotiated one, or a forced one.
-enum TPXOutputFormatChoice : uint8_t { ofNegotiated, ofRGB24, ofRGBA32, ofGray8, ofGray16 };
+enum TPXOutputFormatChoice : uint8_t { fcNegotiated, fcRGB24, fcRGBA32, fcGray8, fcGray16 };
 
 // The format policy of the output stream.
 class TPXVideoFormatSettings final : public TLockPersistent {
@@ -165,6 +167,9 @@ struct TPXStreamValues {
     TPXVideoFormat Format = vfRGB24;
     int64_t FrameDuration = 0;  // 100 ns units
     bool Live = false;
+    // This start replaces one announced before another input started and before any frame
+    // was sent: descendants that fix their geometry once per run recompute it.
+    bool Renegotiated = false;
 };
 
 // The start geometry over the started inputs, each placed at its offset (GetInputOffset).
@@ -253,8 +258,8 @@ protected:
     virtual bool IgnoreIsConnected() const { return false; }
     // True: the output stops only when every input has stopped; false: at the first stop.
     virtual bool GetStopOnAll() const { return true; }
-    // True: the output may start (and outputs be computed) while some connected inputs have not
-    // started; they are then not waited for.
+    // True: the output stream may be announced while some connected inputs have not started
+    // (frames are computed only once they all run).
     virtual bool CanStartIfNotAllRunning() const { return false; }
     // Fills a frame for asZero (and for descendants' backgrounds); the base clears it to 0.
     virtual void ZeroBuffer(IPXImageBuffer& buffer);
@@ -310,6 +315,7 @@ private:
     void TrySendStop();
     void MainCalculateSendOutput(TPXLRQueuedImageSinkPin& completing);
     void EvaluateSet(TPXLRQueuedImageSinkPin& pin, const IPXImageBuffer& frame);
+    bool AllWaitedRunning(const std::vector<TPXLRQueuedImageSinkPin*>& pins) const;
     void MasterPump();
     std::vector<std::pair<TPXLRQueuedImageSinkPin*, int>> DuePumps(bool drivenOnly);
     void SelfDriveRound();
@@ -334,6 +340,8 @@ private:
     bool FStopPending = false;
     bool FStarted = false;  // the output stream has been announced and not ended
     bool FStartSubmitted = false;  // SubmitStart ran during the current CalculateSendStart
+    bool FFrameSent = false;       // an output frame went out since the last start
+    bool FRenegotiating = false;
     IPXImageBuffer FLastOutput;
     int64_t FPumpIndex = 0;  // after-stop frames sent since the stop
 

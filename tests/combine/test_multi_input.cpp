@@ -290,16 +290,30 @@ TEST(MultiInputSets, ConnectedInputThatNeverStartsBlocksComputationButNothingHan
     EXPECT_EQ(rig.Out.Stops, 0) << "a stream that never started does not end";
 }
 
-TEST(MultiInputSets, StartIfNotAllRunningDoesNotWaitForAnInputThatNeverStarts) {
+TEST(MultiInputSets, StartIfNotAllRunningAnnouncesEarlyAndNegotiatesAgainForALateInput) {
     TRig rig(2);
     rig.Multi.StartIfNotAll = true;
-    rig.F(0).Start(2, 2, vfGray8, 400000);
-    ASSERT_EQ(rig.Out.Starts.size(), 1u);
-    for (int i = 0; i < 3; ++i) rig.F(0).Send(uint8_t(i), i * 400000, 400000);
-    const std::vector<std::vector<int>> expected{{0, KAbsent}, {1, KAbsent}, {2, KAbsent}};
-    EXPECT_EQ(rig.Out.Rows(), expected);
-    rig.F(0).Stop();
-    EXPECT_EQ(rig.Out.Stops, 1);
+    rig.Multi.Offsets = {{0, 0}, {3, 1}};
+    rig.F(0).Start(4, 4, vfGray8, 400000);
+    ASSERT_EQ(rig.Out.Starts.size(), 1u) << "announced with one input running";
+    EXPECT_EQ(rig.Multi.Geometry->Wrapping, (TRect{0, 0, 4, 4}));
+    rig.F(0).Send(1, 0, 400000);
+    EXPECT_EQ(rig.Out.FrameCount(), 0u) << "nothing computed while a connected input has not started";
+    rig.F(1).Start(4, 4, vfGray16, 400000);
+    ASSERT_EQ(rig.Out.Starts.size(), 2u) << "no frame went out yet: the start is negotiated again";
+    EXPECT_EQ(rig.Multi.Geometry->Wrapping, (TRect{0, 0, 7, 5}));
+    EXPECT_EQ(rig.Out.Starts[1].Format, vfRGB24);
+    rig.F(0).Send(2, 0, 400000);
+    rig.F(1).Send(3, 0, 400000, 4, 4, vfGray16);
+    ASSERT_EQ(rig.Out.FrameCount(), 1u);
+    rig.F(1).Stop();
+    rig.F(1).Start(6, 6, vfGray16, 400000);
+    EXPECT_EQ(rig.Out.Starts.size(), 2u) << "after a frame went out the stream is not announced again";
+    rig.F(1).Stop();
+    rig.F(1).Start(6, 6, vfGray8, 400000);
+    ASSERT_EQ(rig.Out.Starts.size(), 3u) << "a new negotiated format is announced";
+    EXPECT_EQ(rig.Out.Starts[2].Format, vfGray8);
+    EXPECT_EQ(rig.Out.Starts[2].Width, rig.Out.Starts[1].Width) << "with the same size";
 }
 
 TEST(MultiInputSets, UnconnectedInputIsNotWaitedFor) {
@@ -533,7 +547,7 @@ TEST(MultiInputStart, ZeroPixelOverlapGivesAnEmptyIntersection) {
     EXPECT_EQ(rig.Multi.Geometry->Wrapping, (TRect{0, 0, 20, 5}));
 }
 
-TPXVideoFormat StartFormat(std::vector<TPXVideoFormat> formats, TPXOutputFormatChoice choice = ofNegotiated) {
+TPXVideoFormat StartFormat(std::vector<TPXVideoFormat> formats, TPXOutputFormatChoice choice = fcNegotiated) {
     TRig rig(int(formats.size()));
     rig.Multi.GetVideoFormat().SetFormat(choice);
     for (std::size_t i = 0; i < formats.size(); ++i) rig.F(int(i)).Start(2, 2, formats[i], 400000);
@@ -555,8 +569,8 @@ TEST(MultiInputStart, FormatNegotiationNeverYieldsGreyFromMixedInputs) {
             }
         }
     EXPECT_EQ(StartFormat({vfGray8, vfGray8, vfRGB24}), vfRGB24);
-    EXPECT_EQ(StartFormat({vfGray16, vfGray8}, ofRGBA32), vfRGBA32) << "the settings replace the choice";
-    EXPECT_EQ(StartFormat({vfRGB24, vfRGB24}, ofGray16), vfGray16);
+    EXPECT_EQ(StartFormat({vfGray16, vfGray8}, fcRGBA32), vfRGBA32) << "the settings replace the choice";
+    EXPECT_EQ(StartFormat({vfRGB24, vfRGB24}, fcGray16), vfGray16);
 }
 
 TEST(MultiInputStart, BadStartIsReportedAndIgnored) {
