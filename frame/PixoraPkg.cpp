@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "analysis/PXHueVector.h"
+#include "filters/combine/PXVideoMixer.h"
 #include "filters/neighbourhood/PXBoxFilter.h"
 #include "filters/neighbourhood/PXFixedFilter.h"
 #include "filters/neighbourhood/PXGaussianBlur.h"
@@ -46,6 +47,7 @@ void RegisterPackage() {
         PXJaehneGen::RegisterPkg();
         PXUniformNoise::RegisterPkg();
         PXGaussNoise::RegisterPkg();
+        PXVideoMixer::RegisterPkg();
         PXMediaFileSource::RegisterPkg();
         PXMediaFileSink::RegisterPkg();
     });
