@@ -281,10 +281,13 @@ void TPXMultiInput::TryStartOutput() {
     try {
         CalculateSendStart(values, geometry);
     } catch (...) {
-        // No stream was announced: the output stays stopped until the next input start.
+        // No stream was announced: the output stays stopped until the next input start, and
+        // the inputs that wait for this component's pumps are let run out.
         FRunning = false;
+        StartDraining();
         throw;
     }
+    FDraining = false;
     if (!FStartSubmitted) {
         const TRect& area = geometry.Intersection.Empty() ? geometry.Wrapping : geometry.Intersection;
         SubmitStart(std::max(1, area.Width), std::max(1, area.Height));
@@ -298,6 +301,7 @@ void TPXMultiInput::PinFrame(TPXLRQueuedImageSinkPin& pin, const IQNData& data) 
     if (!pin.Running) return;
     pin.SetFrame(frame);
     if (pin.Outstanding > 0) --pin.Outstanding;
+    if (FDraining && pin.Driven) pin.NotifyUpstream(TLRMasterPumpOperation());
     if (!FRunning) return;
     EvaluateSet(pin, frame);
     SelfDriveRound();
@@ -442,6 +446,15 @@ void TPXMultiInput::TrySendStop() {
     for (TPXLRQueuedImageSinkPin* pin : pins) pin->Frame.Reset();
     SendStopCommand(false);
     FRunning = false;
+    if (!FStopPending && std::any_of(pins.begin(), pins.end(), [](auto* pin) { return pin->Running; }))
+        StartDraining();  // stopped at the first input's stop: the others are let run out
+}
+
+void TPXMultiInput::StartDraining() {
+    FDraining = true;
+    std::shared_lock lock(FPinListLock);
+    for (TPXLRQueuedImageSinkPin* pin : FPins)
+        if (pin->Driven && pin->Running) pin->NotifyUpstream(TLRMasterPumpOperation());
 }
 
 void TPXMultiInput::SendStopCommand(bool force) {

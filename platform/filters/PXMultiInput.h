@@ -319,6 +319,7 @@ private:
     void MasterPump();
     std::vector<std::pair<TPXLRQueuedImageSinkPin*, int>> DuePumps(bool drivenOnly);
     void SelfDriveRound();
+    void StartDraining();
     void ClockTick();
     void SendItem(TOutputItem item);
     void DeliverItem(TOutputItem& item);
@@ -342,6 +343,9 @@ private:
     bool FStartSubmitted = false;  // SubmitStart ran during the current CalculateSendStart
     bool FFrameSent = false;       // an output frame went out since the last start
     bool FRenegotiating = false;
+    // The output cannot take frames (its start failed, or it stopped at the first input's
+    // stop): driven inputs get a pump per frame so that they run out instead of waiting.
+    bool FDraining = false;
     IPXImageBuffer FLastOutput;
     int64_t FPumpIndex = 0;  // after-stop frames sent since the stop
 
