@@ -6,10 +6,14 @@
 #include <vector>
 
 #include "platform/registry/PXRegistry.h"
+#include "platform/threads/PXBandPool.h"
 
 namespace pixora {
 
 namespace {
+
+// Rectangles of at least this many bytes are drawn in bands on the band pool.
+constexpr std::size_t KBandThresholdBytes = 256 * 1024;
 
 // The formats the composition works in; any other stream format is treated as vfRGB24.
 TPXVideoFormat CompositionFormat(TPXVideoFormat format) {
@@ -239,56 +243,81 @@ void TPXVideoMixer::DrawChannel(IPXImageBuffer& canvas, const IPXImageBuffer& fr
                                 TSize size, int bytes, double coefficient, TPXCombineOperation op) {
     const TPXVideoFormat format = canvas->GetFormat();
     const std::ptrdiff_t canvasStep = canvas->GetLineSize();
-    uint8_t* b = canvas->GetModifyPointer() + std::ptrdiff_t(top) * canvasStep + std::ptrdiff_t(left) * bytes;
-    const uint8_t* a = frame->GetReadPointer() + std::ptrdiff_t(sy) * frame->GetLineSize() + std::ptrdiff_t(sx) * bytes;
-    std::ptrdiff_t aStep = frame->GetLineSize();
-
-    // 32-bit: the channel is first composited over the canvas.
-    if (format == vfRGBA32) kernels::AlphaCompositeOver(a, aStep, b, canvasStep, b, canvasStep, size);
+    uint8_t* const canvasAt = canvas->GetModifyPointer() + std::ptrdiff_t(top) * canvasStep + std::ptrdiff_t(left) * bytes;
+    const std::ptrdiff_t frameStep = frame->GetLineSize();
+    const uint8_t* const frameAt = frame->GetReadPointer() + std::ptrdiff_t(sy) * frameStep + std::ptrdiff_t(sx) * bytes;
 
     // The coefficient scales the channel's samples in a copy of its rectangle (the input frame
-    // is never written).
+    // is never written); k is checked before anything is drawn.
+    const bool scale = coefficient != 1.0;
+    const int k = scale ? kernels::CoefficientScale(format, coefficient) : 0;
     IPXImageBuffer scaled;
-    if (coefficient != 1.0) {
-        const int k = kernels::CoefficientScale(format, coefficient);
+    uint8_t* scaledAt = nullptr;
+    std::ptrdiff_t scaledStep = 0;
+    if (scale) {
         scaled = TPXImageBuffer::CreateSize(size.Width, size.Height, format);
-        uint8_t* data = scaled->GetWritePointer();
-        const std::ptrdiff_t step = scaled->GetLineSize();
-        for (int row = 0; row < size.Height; ++row)
-            std::memcpy(data + row * step, a + row * aStep, std::size_t(size.Width) * std::size_t(bytes));
-        kernels::ScaleSamples(format, data, step, size, k);
-        a = data;
-        aStep = step;
+        scaledAt = scaled->GetWritePointer();
+        scaledStep = scaled->GetLineSize();
     }
+    const std::size_t rowBytes = std::size_t(size.Width) * std::size_t(bytes);
 
-    // The operation writes into the canvas: B op A with A the channel and B the canvas. The
-    // combine kernel's input 1 is A and input 2 is B (its subtraction and division compute
-    // input 2 − input 1 and input 2 ÷ input 1); for coCopy the channel is input 2, which the
-    // kernel copies. The kernel writes nothing into its inputs in the byte formats used here.
-    // 32-bit: every byte is processed as a single sample (rows of width × 4 bytes), then the
-    // canvas alpha is put back, except for coAbsDiff which works on all four bytes.
-    TPXVideoFormat opFormat = format;
-    TSize opSize = size;
-    std::vector<uint8_t> alpha;
-    if (format == vfRGBA32) {
-        opFormat = vfGray8;
-        opSize.Width = size.Width * 4;
-        if (op != coAbsDiff) {
-            alpha.resize(std::size_t(size.Width) * std::size_t(size.Height));
-            for (int row = 0; row < size.Height; ++row)
-                for (int col = 0; col < size.Width; ++col)
-                    alpha[std::size_t(row) * std::size_t(size.Width) + std::size_t(col)] = b[row * canvasStep + col * 4 + 3];
+    // One band of rows [y0, y0 + rows): rows are independent, so bands may run in parallel.
+    const auto band = [&](int y0, int rows) {
+        uint8_t* b = canvasAt + std::ptrdiff_t(y0) * canvasStep;
+        const uint8_t* a = frameAt + std::ptrdiff_t(y0) * frameStep;
+        std::ptrdiff_t aStep = frameStep;
+        const TSize bandSize{size.Width, rows};
+        // 32-bit: the channel is first composited over the canvas.
+        if (format == vfRGBA32) kernels::AlphaCompositeOver(a, aStep, b, canvasStep, b, canvasStep, bandSize);
+        if (scale) {
+            uint8_t* data = scaledAt + std::ptrdiff_t(y0) * scaledStep;
+            for (int row = 0; row < rows; ++row) std::memcpy(data + row * scaledStep, a + row * aStep, rowBytes);
+            kernels::ScaleSamples(format, data, scaledStep, bandSize, k);
+            a = data;
+            aStep = scaledStep;
         }
+        // The operation writes into the canvas: B op A with A the channel and B the canvas. The
+        // combine kernel's input 1 is A and input 2 is B (its subtraction and division compute
+        // input 2 - input 1 and input 2 / input 1); for coCopy the channel is input 2, which
+        // the kernel copies. The kernel writes nothing into its inputs in the byte formats used
+        // here. 32-bit: every byte is processed as a single sample (rows of width x 4 bytes),
+        // then the canvas alpha is put back, except for coAbsDiff which works on all four bytes.
+        TPXVideoFormat opFormat = format;
+        TSize opSize = bandSize;
+        std::vector<uint8_t> alpha;
+        if (format == vfRGBA32) {
+            opFormat = vfGray8;
+            opSize.Width = size.Width * 4;
+            if (op != coAbsDiff) {
+                alpha.resize(std::size_t(size.Width) * std::size_t(rows));
+                for (int row = 0; row < rows; ++row)
+                    for (int col = 0; col < size.Width; ++col)
+                        alpha[std::size_t(row) * std::size_t(size.Width) + std::size_t(col)] = b[row * canvasStep + col * 4 + 3];
+            }
+        }
+        auto* channel = const_cast<uint8_t*>(a);
+        if (op == coCopy)
+            kernels::CombineOp(op, opFormat, b, canvasStep, channel, aStep, b, canvasStep, opSize);
+        else
+            kernels::CombineOp(op, opFormat, a, aStep, b, canvasStep, b, canvasStep, opSize);
+        if (!alpha.empty())
+            for (int row = 0; row < rows; ++row)
+                for (int col = 0; col < size.Width; ++col)
+                    b[row * canvasStep + col * 4 + 3] = alpha[std::size_t(row) * std::size_t(size.Width) + std::size_t(col)];
+    };
+
+    // Large rectangles are cut into one band per thread of the process-wide band pool.
+    TBandPool& pool = TBandPool::Instance();
+    const int threads = std::min(pool.ThreadCount(), size.Height);
+    if (threads <= 1 || rowBytes * std::size_t(size.Height) < KBandThresholdBytes) {
+        band(0, size.Height);
+        return;
     }
-    auto* channel = const_cast<uint8_t*>(a);
-    if (op == coCopy)
-        kernels::CombineOp(op, opFormat, b, canvasStep, channel, aStep, b, canvasStep, opSize);
-    else
-        kernels::CombineOp(op, opFormat, a, aStep, b, canvasStep, b, canvasStep, opSize);
-    if (!alpha.empty())
-        for (int row = 0; row < size.Height; ++row)
-            for (int col = 0; col < size.Width; ++col)
-                b[row * canvasStep + col * 4 + 3] = alpha[std::size_t(row) * std::size_t(size.Width) + std::size_t(col)];
+    const int rows = (size.Height + threads - 1) / threads;
+    pool.Run(threads, [&](int i) {
+        const int y0 = i * rows;
+        if (y0 < size.Height) band(y0, std::min(rows, size.Height - y0));
+    });
 }
 
 namespace PXVideoMixer {

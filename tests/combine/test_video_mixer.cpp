@@ -277,6 +277,41 @@ TEST(VideoMixer, ComposesLikeTheModelInEveryFormatOperationAndPlacement) {
         }
 }
 
+TEST(VideoMixer, LargeChannelsDrawnInBandsMatchTheModel) {
+    // Channels of 400 × 300 (over a quarter megabyte) are drawn in bands on the band pool.
+    for (int threads : {1, 2, 3})
+        for (TPXVideoFormat format : {vfRGBA32, vfGray16, vfRGB24}) {
+            testharness::TPoolThreads pool(threads);
+            std::mt19937 random(unsigned(threads * 10 + int(format)));
+            TMixRig rig(3);
+            rig.Mixer.SetStartIfNotAllRunning(false);
+            std::vector<TModelChannel> model(3);
+            const TPXCombineOperation ops[] = {coAdd, coSubtract, coAbsDiff};
+            for (int i = 0; i < 3; ++i) {
+                auto& m = model[std::size_t(i)];
+                m.KnownWidth = 400, m.KnownHeight = 300;
+                m.X = i * 37, m.Y = i * 23;
+                m.Op = ops[i];
+                m.Coefficient = i == 1 ? 0.6 : 1.0;
+                rig.Ch(i).GetOffset().SetCX(m.X);
+                rig.Ch(i).GetOffset().SetCY(m.Y);
+                rig.Ch(i).SetCombineOperation(m.Op);
+                rig.Ch(i).SetCoefficient(m.Coefficient);
+                rig.Feeds[std::size_t(i)].Start(400, 300, format);
+            }
+            for (int i = 0; i < 3; ++i) {
+                auto& m = model[std::size_t(i)];
+                m.Frame = Random(400, 300, format, random);
+                rig.Feeds[std::size_t(i)].Send(ToFrame(*m.Frame), 0);
+            }
+            ASSERT_EQ(rig.Out.Frames.size(), 1u);
+            const TRect wrap = ModelWrapping(model);
+            EXPECT_EQ(FromFrame(rig.Out.Frames[0]).S,
+                      ModelMix(format, wrap.Width, wrap.Height, -wrap.X, -wrap.Y, 0, model).S)
+                << FormatName(format) << ", " << threads << " pool thread(s)";
+        }
+}
+
 TEST(VideoMixer, SingleChannelCoveringTheCanvasPassesUnchangedWhateverTheOperation) {
     std::mt19937 random(5);
     for (TPXCombineOperation op : KOps) {
