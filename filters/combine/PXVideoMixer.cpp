@@ -14,6 +14,8 @@ namespace {
 
 // Rectangles of at least this many bytes are drawn in bands on the band pool.
 constexpr std::size_t KBandThresholdBytes = 256 * 1024;
+// Rows processed together inside a band (their scaled copy stays in the cache).
+constexpr std::size_t KChunkBytes = 32 * 1024;
 
 // The formats the composition works in; any other stream format is treated as vfRGB24.
 TPXVideoFormat CompositionFormat(TPXVideoFormat format) {
@@ -247,63 +249,63 @@ void TPXVideoMixer::DrawChannel(IPXImageBuffer& canvas, const IPXImageBuffer& fr
     const std::ptrdiff_t frameStep = frame->GetLineSize();
     const uint8_t* const frameAt = frame->GetReadPointer() + std::ptrdiff_t(sy) * frameStep + std::ptrdiff_t(sx) * bytes;
 
-    // The coefficient scales the channel's samples in a copy of its rectangle (the input frame
-    // is never written); k is checked before anything is drawn.
+    // The coefficient scales the channel's samples in a copy (the input frame is never
+    // written); k is checked before anything is drawn.
     const bool scale = coefficient != 1.0;
     const int k = scale ? kernels::CoefficientScale(format, coefficient) : 0;
-    IPXImageBuffer scaled;
-    uint8_t* scaledAt = nullptr;
-    std::ptrdiff_t scaledStep = 0;
-    if (scale) {
-        scaled = TPXImageBuffer::CreateSize(size.Width, size.Height, format);
-        scaledAt = scaled->GetWritePointer();
-        scaledStep = scaled->GetLineSize();
-    }
     const std::size_t rowBytes = std::size_t(size.Width) * std::size_t(bytes);
+    // Rows are taken a few at a time, so that the scaled copy and the saved alpha stay in the
+    // cache between the steps.
+    const int chunkRows = int(std::max<std::size_t>(1, KChunkBytes / std::max<std::size_t>(rowBytes, 1)));
 
     // One band of rows [y0, y0 + rows): rows are independent, so bands may run in parallel.
     const auto band = [&](int y0, int rows) {
-        uint8_t* b = canvasAt + std::ptrdiff_t(y0) * canvasStep;
-        const uint8_t* a = frameAt + std::ptrdiff_t(y0) * frameStep;
-        std::ptrdiff_t aStep = frameStep;
-        const TSize bandSize{size.Width, rows};
-        // 32-bit: the channel is first composited over the canvas.
-        if (format == vfRGBA32) kernels::AlphaCompositeOver(a, aStep, b, canvasStep, b, canvasStep, bandSize);
-        if (scale) {
-            uint8_t* data = scaledAt + std::ptrdiff_t(y0) * scaledStep;
-            for (int row = 0; row < rows; ++row) std::memcpy(data + row * scaledStep, a + row * aStep, rowBytes);
-            kernels::ScaleSamples(format, data, scaledStep, bandSize, k);
-            a = data;
-            aStep = scaledStep;
-        }
-        // The operation writes into the canvas: B op A with A the channel and B the canvas. The
-        // combine kernel's input 1 is A and input 2 is B (its subtraction and division compute
-        // input 2 - input 1 and input 2 / input 1); for coCopy the channel is input 2, which
-        // the kernel copies. The kernel writes nothing into its inputs in the byte formats used
-        // here. 32-bit: every byte is processed as a single sample (rows of width x 4 bytes),
-        // then the canvas alpha is put back, except for coAbsDiff which works on all four bytes.
-        TPXVideoFormat opFormat = format;
-        TSize opSize = bandSize;
-        std::vector<uint8_t> alpha;
-        if (format == vfRGBA32) {
-            opFormat = vfGray8;
-            opSize.Width = size.Width * 4;
-            if (op != coAbsDiff) {
-                alpha.resize(std::size_t(size.Width) * std::size_t(rows));
-                for (int row = 0; row < rows; ++row)
+        thread_local std::vector<uint8_t> scratch, alpha;
+        for (int c0 = y0; c0 < y0 + rows; c0 += chunkRows) {
+            const int n = std::min(chunkRows, y0 + rows - c0);
+            uint8_t* b = canvasAt + std::ptrdiff_t(c0) * canvasStep;
+            const uint8_t* a = frameAt + std::ptrdiff_t(c0) * frameStep;
+            std::ptrdiff_t aStep = frameStep;
+            const TSize chunk{size.Width, n};
+            // 32-bit: the channel is first composited over the canvas.
+            if (format == vfRGBA32) kernels::AlphaCompositeOver(a, aStep, b, canvasStep, b, canvasStep, chunk);
+            if (scale) {
+                scratch.resize(rowBytes * std::size_t(n));
+                for (int row = 0; row < n; ++row) std::memcpy(scratch.data() + std::size_t(row) * rowBytes, a + row * aStep, rowBytes);
+                kernels::ScaleSamples(format, scratch.data(), std::ptrdiff_t(rowBytes), chunk, k);
+                a = scratch.data();
+                aStep = std::ptrdiff_t(rowBytes);
+            }
+            // The operation writes into the canvas: B op A with A the channel and B the canvas.
+            // The combine kernel's input 1 is A and input 2 is B (its subtraction and division
+            // compute input 2 - input 1 and input 2 / input 1); for coCopy the channel is input
+            // 2, which the kernel copies. The kernel writes nothing into its inputs in the byte
+            // formats used here. 32-bit: every byte is processed as a single sample (rows of
+            // width x 4 bytes), then the canvas alpha is put back, except for coAbsDiff which
+            // works on all four bytes.
+            TPXVideoFormat opFormat = format;
+            TSize opSize = chunk;
+            const bool keepAlpha = format == vfRGBA32 && op != coAbsDiff;
+            if (format == vfRGBA32) {
+                opFormat = vfGray8;
+                opSize.Width = size.Width * 4;
+            }
+            if (keepAlpha) {
+                alpha.resize(std::size_t(size.Width) * std::size_t(n));
+                for (int row = 0; row < n; ++row)
                     for (int col = 0; col < size.Width; ++col)
                         alpha[std::size_t(row) * std::size_t(size.Width) + std::size_t(col)] = b[row * canvasStep + col * 4 + 3];
             }
+            auto* channel = const_cast<uint8_t*>(a);
+            if (op == coCopy)
+                kernels::CombineOp(op, opFormat, b, canvasStep, channel, aStep, b, canvasStep, opSize);
+            else
+                kernels::CombineOp(op, opFormat, a, aStep, b, canvasStep, b, canvasStep, opSize);
+            if (keepAlpha)
+                for (int row = 0; row < n; ++row)
+                    for (int col = 0; col < size.Width; ++col)
+                        b[row * canvasStep + col * 4 + 3] = alpha[std::size_t(row) * std::size_t(size.Width) + std::size_t(col)];
         }
-        auto* channel = const_cast<uint8_t*>(a);
-        if (op == coCopy)
-            kernels::CombineOp(op, opFormat, b, canvasStep, channel, aStep, b, canvasStep, opSize);
-        else
-            kernels::CombineOp(op, opFormat, a, aStep, b, canvasStep, b, canvasStep, opSize);
-        if (!alpha.empty())
-            for (int row = 0; row < rows; ++row)
-                for (int col = 0; col < size.Width; ++col)
-                    b[row * canvasStep + col * 4 + 3] = alpha[std::size_t(row) * std::size_t(size.Width) + std::size_t(col)];
     };
 
     // Large rectangles are cut into one band per thread of the process-wide band pool.
