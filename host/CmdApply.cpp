@@ -135,6 +135,7 @@ int CmdApply(const TArgs& args) {
     while (!graph.WaitUntilFinished(std::chrono::milliseconds(100)))
         progress.Update(sources.empty() ? 0 : sources.front()->FramesSent());
     progress.Finish();
+    CloseMultiInputs(graph);
     graph.Stop();
     if (const auto reported = errors.Errors(); !reported.empty()) throw EPXError(reported.front());
     std::printf("%s\n", sink.Summary().empty() ? ("wrote " + output).c_str() : sink.Summary().c_str());

@@ -161,6 +161,29 @@ TEST_F(HostMultiInput, RunTwoGeneratorsIntoAMixerOfflineAndLive) {
     }
 }
 
+TEST_F(HostMultiInput, RunEndsWhenTheSourcesEndAlsoWithAnAfterStopOutput) {
+    std::string text;
+    {
+        std::ifstream in(TwoGeneratorGraph());
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::string marker = R"("StartIfNotAllRunning": false,)";
+    ASSERT_NE(text.find(marker), std::string::npos);
+    text.replace(text.find(marker), marker.size(), marker + R"( "AfterStop": "asLastFrame",)");
+    std::ofstream(Path("graph.json")) << text;
+    const TRgbImage expected =
+        Overlay(Pattern(16, 9), Pattern(8, 6), 5, 2, [](int top, int base) { return std::min(top + base, 255); });
+    RunOk({"run", Path("graph.json"), "--frames", "3", "--live"});
+    int written = 0;
+    for (const std::string& name : Files()) {
+        if (name == "graph.json") continue;
+        ++written;
+        const TRgbImage got = ReadRgb(Path(name));
+        EXPECT_TRUE(got.Pixels == expected.Pixels) << name << ": repeated frames are the last output";
+    }
+    EXPECT_GE(written, 1);
+}
+
 TEST_F(HostMultiInput, ExampleGraphLoadsWithItsChannelsConnected) {
     TPXGraph graph;
     graph.LoadFromFile(std::string(PIXORA_SOURCE_DIR) + "/examples/two_generators_mixer.json");
