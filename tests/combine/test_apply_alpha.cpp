@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <vector>
 
@@ -108,6 +109,45 @@ TEST(ApplyAlpha, ColourInputOfAnotherFormatIsConvertedFirst) {
     EXPECT_EQ(o[1], 22);
     EXPECT_EQ(o[2], 33);
     EXPECT_EQ(o[3], 77);
+}
+
+TEST(ApplyAlpha, ThroughThePinsTheStreamIsRgbaWhateverTheInputsAre) {
+    std::vector<TLRStartFrameOperation> starts;
+    std::vector<IPXImageBuffer> frames;
+    std::mutex lock;
+    TLRSinkPin out(nullptr, "Out", TPinDataType::Video, [&](TLRSinkPin&, const ILRNotifyOperation& op) {
+        std::lock_guard guard(lock);
+        if (auto* start = As<TLRStartFrameOperation>(op)) starts.push_back(*start);
+        if (auto* buffer = As<TLRSuppliedBufferOperation>(op)) frames.push_back(TPXImageBuffer::CreateUniversal(buffer->Data));
+        return true;
+    });
+    const auto ignore = [](TLRSourcePin&, const ILRNotifyOperation&) { return true; };
+    TLRSourcePin in1(nullptr, "In1", TPinDataType::Video, ignore), in2(nullptr, "In2", TPinDataType::Video, ignore);
+    TPXApplyAlpha aa;
+    in1.Connect(static_cast<TLRSinkPin&>(aa.FindPin("InputPin")));
+    in2.Connect(static_cast<TLRSinkPin&>(aa.FindPin("AlphaInputPin")));
+    aa.OutputPin.Connect(out);
+    in1.Notify(TLRStartFrameOperation::Make(6, 4, vfRGB24, 400000));
+    in2.Notify(TLRStartFrameOperation::Make(6, 4, vfGray8, 400000));
+    IPXImageBuffer colour = Frame(6, 4, vfRGB24, 7), alpha = Frame(6, 4, vfGray8, 8);
+    colour->SetTimeStamp({true, 0, 400000});
+    alpha->SetTimeStamp({true, 0, 400000});
+    in1.Notify(TLRSuppliedBufferOperation::Make(colour));
+    in2.Notify(TLRSuppliedBufferOperation::Make(alpha));
+    aa.WaitIdle();
+    std::lock_guard guard(lock);
+    ASSERT_EQ(frames.size(), 1u);
+    ASSERT_FALSE(starts.empty());
+    EXPECT_EQ(starts.back().Format, vfRGBA32);
+    EXPECT_EQ(frames[0]->GetFormat(), vfRGBA32);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x) {
+            const uint8_t* o = frames[0]->GetReadPointer() + y * frames[0]->GetLineSize() + x * 4;
+            const uint8_t* c = colour->GetReadPointer() + y * colour->GetLineSize() + x * 3;
+            EXPECT_EQ(o[0], c[0]);
+            EXPECT_EQ(o[2], c[2]);
+            EXPECT_EQ(o[3], alpha->GetReadPointer()[y * alpha->GetLineSize() + x]);
+        }
 }
 
 TEST(ApplyAlpha, IsRegisteredAsAFilter) {
