@@ -13,6 +13,7 @@
 #include <functional>
 #include <vector>
 
+#include "filters/combine/PXCombine.h"
 #include "platform/kernels/Combine.h"
 #include "platform/threads/PXBandPool.h"
 
@@ -85,6 +86,23 @@ void Coefficient(benchmark::State& state, TPXVideoFormat format) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(f.Bytes()) * 2);
 }
 
+// TPXCombine end to end on two 1080p frames (layout, output frame, coefficient copies, operation).
+void CombineComponent(benchmark::State& state, TPXCombineOperation op, TPXVideoFormat format, double coefficient) {
+    TCombineFrames f(format);
+    const IPXImageBuffer a = TPXImageBuffer::CreateData(f.A.data(), KWidth, KHeight, format);
+    const IPXImageBuffer b = TPXImageBuffer::CreateData(f.B.data(), KWidth, KHeight, format);
+    TPXCombine combine;
+    combine.SetCombineOperation(op);
+    combine.SetCoefficient1(coefficient);
+    IPXImageBuffer out;
+    for (auto _ : state) {
+        combine.ProcessFrame(a, b, out);
+        benchmark::DoNotOptimize(out->GetReadPointer());
+        out.Reset();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(f.Bytes()) * 3);
+}
+
 #ifdef PIXORA_HAVE_OPENCV
 enum class TCvOp { Add, Subtract, Multiply, Divide, AbsDiff, Min, Max, AddWeighted };
 
@@ -153,7 +171,11 @@ BENCHMARK_CAPTURE(OpenCv, CombineMinRGB24_opencv_only, TCvOp::Min, vfRGB24)->Arg
 BENCHMARK_CAPTURE(OpenCv, CombineMaxRGB24_opencv_only, TCvOp::Max, vfRGB24)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Coefficient, CombineCoefficientRGB24_ours, vfRGB24)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(OpenCvScale, CombineCoefficientRGB24_opencv, vfRGB24)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
-#else
+#endif
+BENCHMARK_CAPTURE(CombineComponent, CombineComponentAddRGB24, coAdd, vfRGB24, 1.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(CombineComponent, CombineComponentAddRGB24Coefficient, coAdd, vfRGB24, 0.5)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(CombineComponent, CombineComponentCopyRGBA32, coCopy, vfRGBA32, 1.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
+#ifndef PIXORA_HAVE_OPENCV
 BENCHMARK_CAPTURE(Combine, CombineAddRGB24_ours, coAdd, vfRGB24)->Arg(1)->Arg(2)->UseRealTime();
 BENCHMARK_CAPTURE(Combine, CombineAlphaBlendRGBA32_ours, coCopy, vfRGBA32)->Arg(1)->Arg(2)->UseRealTime();
 BENCHMARK_CAPTURE(Coefficient, CombineCoefficientRGB24_ours, vfRGB24)->Arg(1)->Arg(2)->UseRealTime();

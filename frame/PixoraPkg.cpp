@@ -4,6 +4,9 @@
 #include <mutex>
 
 #include "analysis/PXHueVector.h"
+#include "filters/combine/PXApplyAlpha.h"
+#include "filters/combine/PXCombine.h"
+#include "filters/combine/PXTransparentColor.h"
 #include "filters/combine/PXVideoMixer.h"
 #include "filters/neighbourhood/PXBoxFilter.h"
 #include "filters/neighbourhood/PXFixedFilter.h"
@@ -50,6 +53,9 @@ void RegisterPackage() {
         PXVideoMixer::RegisterPkg();
         PXMediaFileSource::RegisterPkg();
         PXMediaFileSink::RegisterPkg();
+        PXCombine::RegisterPkg();
+        PXTransparentColor::RegisterPkg();
+        PXApplyAlpha::RegisterPkg();
     });
 }
 

@@ -2,8 +2,11 @@
 #include "platform/filters/PXCommonCombine.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <string>
+
+#include "platform/kernels/Combine.h"
 
 namespace pixora {
 
@@ -212,6 +215,247 @@ void TPXCombineFrameSize::Assign(const TPXCombineFrameSize& other) {
     FWrapHeight = f.WrapHeight;
     FSizeMode = SizeModeOf(FWrapWidth, FWrapHeight, FCustom);
     GetLock().Notify();
+}
+
+// ---- TPXCommonCombine ------------------------------------------------------------------------
+
+namespace {
+
+// Copies a w x h pixel rectangle between frames of one format.
+void CopyPixels(const uint8_t* src, std::ptrdiff_t srcStep, uint8_t* dst, std::ptrdiff_t dstStep, TSize size,
+                int pixelBytes) {
+    const std::size_t n = std::size_t(size.Width) * std::size_t(pixelBytes);
+    for (int y = 0; y < size.Height; ++y)
+        std::memcpy(dst + std::ptrdiff_t(y) * dstStep, src + std::ptrdiff_t(y) * srcStep, n);
+}
+
+// The frame in that format: itself, or a converted copy.
+IPXImageBuffer InFormat(const IPXImageBuffer& frame, TPXVideoFormat format) {
+    if (!frame || frame->GetFormat() == format) return frame;
+    IPXImageBuffer copy = TPXImageBuffer::CreateCopy(frame);
+    copy->ConvertToFormat(format);
+    return copy;
+}
+
+}  // namespace
+
+TPXCommonCombine::TPXCommonCombine(TComponent* owner)
+    : TPXMultiInput(owner), FFrameSize(GetLock()), FOffset(GetLock()) {
+    AutoInitProperties(Properties());
+    // Any stored change (own properties, offset, frame size) makes the next frame lay out again.
+    FListener = GetLock().Subscribe([this](std::string_view) { FPanesInitialized.store(false); });
+}
+
+TPXCommonCombine::~TPXCommonCombine() { GetLock().Unsubscribe(FListener); }
+
+const TPropertyTable& TPXCommonCombine::Properties() {
+    static const TPropertyTable table = TPropertyTable::Of<TPXCommonCombine, TPXMultiInput>("TPXCommonCombine", {
+        Object("FrameSize", &TPXCommonCombine::FFrameSize),
+        Object("Offset", &TPXCommonCombine::FOffset),
+        Bool("StartIfNotAllRunning", &TPXCommonCombine::FStartIfNotAllRunning, {.Default = true}),
+        Color("BackgroundColor", &TPXCommonCombine::FBackgroundColor, {.Default = 0}),
+    });
+    return table;
+}
+
+void TPXCommonCombine::CreateInputPins(TLRPinList& list, const char* name1, const char* name2) {
+    TLRPin& pin1 = AddQueuedPin(list, name1 ? name1 : "");
+    TLRPin& pin2 = AddQueuedPin(list, name2 ? name2 : "");
+    if (name1 && name2) {
+        PublishPin(pin1);
+        PublishPin(pin2);
+    } else {
+        PublishPinList(list);
+    }
+}
+
+TPXVideoFormat TPXCommonCombine::GetFormat2(const IPXImageBuffer&) const { return FFrameFormat; }
+
+bool TPXCommonCombine::CanStartIfNotAllRunning() const { return ReadLocked(FStartIfNotAllRunning); }
+
+TPXPoint TPXCommonCombine::GetInputOffset(int index) const {
+    if (index != 0) return {};
+    std::lock_guard guard(GetLock());
+    return {FOffset.GetHorizontal(), FOffset.GetVertical()};
+}
+
+TPXCombineGeometry TPXCommonCombine::GetGeometry() const {
+    std::lock_guard guard(GetLock());
+    return FGeometry;
+}
+
+void TPXCommonCombine::InitializeFramePanes(bool useFrameSize) {
+    std::lock_guard guard(GetLock());
+    // Setters take the same lock, so no change can slip in between computing and marking.
+    FPanesInitialized.store(true);
+    try {
+        FGeometry = ComputeCombineGeometry(FSize1, FSize2, FOffset.GetHorizontal(), FOffset.GetVertical(),
+                                           FFrameSize.Flags(), useFrameSize, FGeometry.Output);
+    } catch (...) {
+        FPanesInitialized.store(false);
+        throw;
+    }
+}
+
+void TPXCommonCombine::UnInitializeFramePanes() {
+    std::lock_guard guard(GetLock());
+    FPanesInitialized.store(false);
+}
+
+void TPXCommonCombine::SubmitStartCommand() {
+    const TSize out = FGeometry.Output;
+    if (out.Width < 0 || out.Height < 0)
+        throw ERangeError(GetDisplayPath() + ": output size " + std::to_string(out.Width) + " x " +
+                          std::to_string(out.Height) + " is negative");
+    SubmitStart(out.Width, out.Height);
+}
+
+void TPXCommonCombine::CalculateSendStart(const TPXStreamValues& values, const TPXStartGeometry& geometry) {
+    TPXStreamValues own = values;
+    own.Format = OutputFormat(values.Format);
+    TPXMultiInput::CalculateSendStart(own, geometry);
+    FFrameFormat = own.Format;
+    // The sizes of the started streams; an input that has not started counts as its last size.
+    const auto pins = PinSnapshot();
+    if (pins.size() >= 2) {
+        const TSize s1{pins[0]->Width, pins[0]->Height}, s2{pins[1]->Width, pins[1]->Height};
+        if (s1 != FSize1 || s2 != FSize2) FPanesInitialized.store(false);
+        FSize1 = s1;
+        FSize2 = s2;
+    }
+    if (values.Renegotiated) FPanesInitialized.store(false);
+    if (!FPanesInitialized.load()) InitializeFramePanes(true);
+    // Announced before the other input started (StartIfNotAllRunning): a layout that is empty
+    // for want of that input announces the started input's size; the start is negotiated again,
+    // with both sizes, before any frame is computed.
+    const auto empty = [](TSize s) { return s.Width < 1 || s.Height < 1; };
+    if ((empty(FSize1) || empty(FSize2)) && empty(FGeometry.Output)) {
+        const TSize started = empty(FSize1) ? FSize2 : FSize1;
+        if (started.Width > 0 && started.Height > 0) {
+            SubmitStart(started.Width, started.Height);
+            return;
+        }
+    }
+    SubmitStartCommand();
+}
+
+void TPXCommonCombine::IntStop() {
+    UnInitializeFramePanes();
+    TPXMultiInput::IntStop();
+}
+
+IPXImageBuffer TPXCommonCombine::CalculateGetOutput(const std::vector<TPXLRQueuedImageSinkPin*>& pins,
+                                                    TPXLRQueuedImageSinkPin&) {
+    if (pins.size() < 2) return {};
+    const IPXImageBuffer f1 = pins[0]->Frame, f2 = pins[1]->Frame;
+    if (!f1 && !f2) return {};
+    const TPXVideoFormat format = OutputFormat(StreamValues().Format);
+    const TSize s1 = f1 ? f1->GetSize() : TSize{pins[0]->Width, pins[0]->Height};
+    const TSize s2 = f2 ? f2->GetSize() : TSize{pins[1]->Width, pins[1]->Height};
+    if (s1 != FSize1 || s2 != FSize2) {
+        FPanesInitialized.store(false);
+        FSize1 = s1;
+        FSize2 = s2;
+    }
+    if (!FPanesInitialized.load()) {
+        InitializeFramePanes(true);
+        // A new size is announced before the frames that have it.
+        if (FGeometry.Output != OutputSize()) SubmitStartCommand();
+    }
+    return BuildOutput(f1, f2, format);
+}
+
+IPXImageBuffer TPXCommonCombine::CombineFrames(const IPXImageBuffer& first, const IPXImageBuffer& second) {
+    if (!first || !second) throw EPXError(GetDisplayPath() + ": two frames are needed");
+    std::lock_guard guard(GetLock());
+    const TPXVideoFormat format = OutputFormat(NegotiateFormat({first->GetFormat(), second->GetFormat()}));
+    FSize1 = first->GetSize();
+    FSize2 = second->GetSize();
+    InitializeFramePanes(true);
+    return BuildOutput(first, second, format);
+}
+
+IPXImageBuffer TPXCommonCombine::BuildOutput(const IPXImageBuffer& in1, const IPXImageBuffer& in2,
+                                             TPXVideoFormat format) {
+    const TPXCombineGeometry& g = FGeometry;
+    if (g.Output.Width < 1 || g.Output.Height < 1)
+        throw ERangeError(GetDisplayPath() + ": output size " + std::to_string(g.Output.Width) + " x " +
+                          std::to_string(g.Output.Height) + " is empty (the inputs do not overlap)");
+    FFrameFormat = format;
+    BeginFrame(format);
+    IPXImageBuffer f1 = InFormat(in1, format);
+    IPXImageBuffer f2 = in2 ? InFormat(in2, GetFormat2(in2)) : in2;
+    FFrame2Format = f2 ? f2->GetFormat() : format;
+    const uint32_t background = FBackgroundColor;
+    const int pixelBytes = BitsPerPixel(format) / 8;
+
+    IPXImageBuffer out = TPXImageBuffer::CreateSize(g.Output.Width, g.Output.Height, format);
+    uint8_t* o = out->GetWritePointer();
+    const std::ptrdiff_t os = out->GetLineSize();
+    const auto at = [](uint8_t* base, std::ptrdiff_t step, TPXCombinePoint p, int bytes) {
+        return base + std::ptrdiff_t(p.Y) * step + std::ptrdiff_t(p.X) * bytes;
+    };
+    const auto fill = [&](TPXCombinePoint loc, TSize size) {
+        kernels::FillBackground(format, at(o, os, loc, pixelBytes), os, size, background, true);
+    };
+    const auto copyFrom = [&](const IPXImageBuffer& f, TPXCombinePoint from, TPXCombinePoint to, TSize size) {
+        const int bytes = f->GetBitsPerPixel() / 8;
+        CopyPixels(f->GetReadPointer() + std::ptrdiff_t(from.Y) * f->GetLineSize() + std::ptrdiff_t(from.X) * bytes,
+                   f->GetLineSize(), at(o, os, to, pixelBytes), os, size, pixelBytes);
+    };
+    const bool copy2 = DoCopyStream2() && f2 && f2->GetFormat() == format;
+
+    if (!g.Overlap || g.OutputBeyondPanes || !f1 || !f2) fill({0, 0}, g.Output);
+    if (!g.Overlap) {
+        if (g.Single1.PicToShow == psImage1 && f1) copyFrom(f1, g.Single1.LocInPic1, g.Single1.OutputLoc, g.Single1.Roi);
+        if (g.Single2.PicToShow == psImage2 && copy2)
+            copyFrom(f2, g.Single2.LocInPic2, g.Single2.OutputLoc, g.Single2.Roi);
+        return out;
+    }
+
+    // Private copies of the inputs the step writes into, made once per frame.
+    uint8_t* src1 = nullptr;
+    uint8_t* src2 = nullptr;
+    std::ptrdiff_t step1 = 0, step2 = 0;
+    IPXImageBuffer own1, own2;
+    bool prepared = false;
+    const auto prepare = [&] {
+        if (prepared) return;
+        prepared = true;
+        if (f1) {
+            if (GetNeedsModify1()) own1 = TPXImageBuffer::CreateCopy(f1);
+            src1 = own1 ? own1->GetModifyPointer() : const_cast<uint8_t*>(f1->GetReadPointer());
+            step1 = f1->GetLineSize();
+        }
+        if (f2) {
+            if (GetNeedsModify2()) own2 = TPXImageBuffer::CreateCopy(f2);
+            src2 = own2 ? own2->GetModifyPointer() : const_cast<uint8_t*>(f2->GetReadPointer());
+            step2 = f2->GetLineSize();
+        }
+    };
+    const int bytes2 = f2 ? f2->GetBitsPerPixel() / 8 : pixelBytes;
+    for (const auto& row : g.Panes)
+        for (const TPXCombineFramePane& p : row) {
+            switch (p.PicToShow) {
+            case psNone: break;
+            case psBackground: fill(p.OutputLoc, p.Roi); break;
+            case psImage1:
+                if (f1) copyFrom(f1, p.LocInPic1, p.OutputLoc, p.Roi);
+                break;
+            case psImage2:
+                if (copy2) copyFrom(f2, p.LocInPic2, p.OutputLoc, p.Roi);
+                else if (f2) fill(p.OutputLoc, p.Roi);
+                break;
+            case psImageBoth:
+                if (!f1) break;
+                prepare();
+                DoCombineOp(at(src1, step1, p.LocInPic1, pixelBytes), step1,
+                            src2 ? at(src2, step2, p.LocInPic2, bytes2) : nullptr, step2, at(o, os, p.OutputLoc, pixelBytes),
+                            os, p.Roi, pixelBytes);
+                break;
+            }
+        }
+    return out;
 }
 
 }  // namespace pixora

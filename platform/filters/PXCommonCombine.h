@@ -4,8 +4,11 @@
 // component's per-pixel step) or the background.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
+#include "platform/filters/PXMultiInput.h"
+#include "platform/image/PXImageBuffer.h"
 #include "platform/kernels/View.h"
 #include "platform/props/PXProperties.h"
 
@@ -129,6 +132,102 @@ private:
     uint32_t FWidth, FHeight;
     TPXCombineSizeMode FSizeMode;  // mirrors the flags, for the property table
     bool FWrapWidth = true, FWrapHeight = true, FCustom = false;
+};
+
+// ---- The two-input combining base ------------------------------------------------------------
+
+// Builds every output frame from two inputs: input 1 (pin 0) placed at Offset relative to input
+// 2 (pin 1), an output of the size FrameSize chooses, areas that only one input covers copied
+// from it, areas that neither covers filled with BackgroundColor, and the overlap handed to the
+// descendant's DoCombineOp. Descendants create the two queued pins (CreateInputPins) and supply
+// DoCombineOp; they may answer GetNeedsModify1/2, GetFormat2, DoCopyStream2 and BeginFrame.
+//
+// BackgroundColor holds blue in bits 0..7, green in 8..15, red in 16..23 and alpha in 24..31.
+// A frame of another format than the output stream's is converted to it first (input 2 to
+// GetFormat2's). An input without a frame (not started yet, or paced by the other input's
+// rate) shows as background.
+class TPXCommonCombine : public TPXMultiInput {
+public:
+    explicit TPXCommonCombine(TComponent* owner = nullptr);
+    ~TPXCommonCombine() override;
+    static const TPropertyTable& Properties();
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+
+    TPXCombineFrameSize& GetFrameSize() { return FFrameSize; }
+    TPXCombineOffset& GetOffset() { return FOffset; }
+    bool GetStartIfNotAllRunning() const { return ReadLocked(FStartIfNotAllRunning); }
+    void SetStartIfNotAllRunning(bool value) { SetPublished(&TPXCommonCombine::FStartIfNotAllRunning, value); }
+    uint32_t GetBackgroundColor() const { return ReadLocked(FBackgroundColor); }
+    void SetBackgroundColor(uint32_t value) { SetPublished(&TPXCommonCombine::FBackgroundColor, value); }
+
+    // The layout the next frame uses (recomputed after a size or settings change); for tests
+    // and hosts.
+    TPXCombineGeometry GetGeometry() const;
+
+    // Combines two frames synchronously, outside the streams: the output of the current
+    // settings for input 1 = first and input 2 = second, in their negotiated format. Raises the
+    // errors a frame would report (a coefficient out of range, an empty output size).
+    IPXImageBuffer CombineFrames(const IPXImageBuffer& first, const IPXImageBuffer& second);
+
+protected:
+    // Creates the two queued input pins in `list` (input 1 first). Without names the list is
+    // published ("InputPins[0]", "InputPins[1]"); with names the two pins are published alone
+    // under them ("InputPin", "BackgroundInputPin").
+    void CreateInputPins(TLRPinList& list, const char* name1 = nullptr, const char* name2 = nullptr);
+
+    // The per-pixel step over one rectangle that both inputs cover. src1/src2 point at the
+    // rectangle's first pixel in input 1 / input 2, dst at the output rectangle's; steps are
+    // row strides in bytes. A source is writable only when GetNeedsModify1/2 answered true for
+    // this frame (the caller then passes a private copy); src2 null means input 2 has no frame:
+    // do nothing. Runs on the thread completing the input set, under the component lock.
+    virtual void DoCombineOp(uint8_t* src1, std::ptrdiff_t src1Step, uint8_t* src2, std::ptrdiff_t src2Step,
+                             uint8_t* dst, std::ptrdiff_t dstStep, TSize size, int pixelBytes) = 0;
+    virtual bool GetNeedsModify1() const { return false; }
+    virtual bool GetNeedsModify2() const { return false; }
+    // The format input 2's frames are used in; the output stream's by default.
+    virtual TPXVideoFormat GetFormat2(const IPXImageBuffer& frame) const;
+    // Whether areas only input 2 covers are copied from it (else they show the background).
+    virtual bool DoCopyStream2() const { return true; }
+    // The output stream's format, given the negotiated one.
+    virtual TPXVideoFormat OutputFormat(TPXVideoFormat negotiated) const { return negotiated; }
+    // Called once per frame before any DoCombineOp, under the component lock: take the frame's
+    // settings, check them (throwing drops the frame with the error's message).
+    virtual void BeginFrame(TPXVideoFormat format) {}
+    // The format of the frame being built (valid from BeginFrame on), and the one input 2's
+    // frame is used in (valid in DoCombineOp).
+    TPXVideoFormat FrameFormat() const noexcept { return FFrameFormat; }
+    TPXVideoFormat Frame2Format() const noexcept { return FFrame2Format; }
+
+    // Recomputes the layout from the last input sizes, the offset and the frame size; without
+    // useFrameSize the output keeps its current size.
+    void InitializeFramePanes(bool useFrameSize);
+    // The next frame recomputes the layout.
+    void UnInitializeFramePanes();
+
+    // TPXMultiInput
+    void CalculateSendStart(const TPXStreamValues& values, const TPXStartGeometry& geometry) override;
+    IPXImageBuffer CalculateGetOutput(const std::vector<TPXLRQueuedImageSinkPin*>& pins,
+                                      TPXLRQueuedImageSinkPin& completing) override;
+    bool CanStartIfNotAllRunning() const override;
+    TPXPoint GetInputOffset(int index) const override;
+    void IntStop() override;
+
+private:
+    // Sends the output start of the current layout; a negative size is a range error.
+    void SubmitStartCommand();
+    IPXImageBuffer BuildOutput(const IPXImageBuffer& in1, const IPXImageBuffer& in2, TPXVideoFormat format);
+
+    TPXCombineFrameSize FFrameSize;
+    TPXCombineOffset FOffset;
+    bool FStartIfNotAllRunning;
+    uint32_t FBackgroundColor;
+
+    // Working state, under the component lock.
+    TPXCombineGeometry FGeometry;
+    TSize FSize1{}, FSize2{};
+    std::atomic<bool> FPanesInitialized{false};
+    TPXVideoFormat FFrameFormat = vfRGB24, FFrame2Format = vfRGB24;
+    int FListener = 0;
 };
 
 }  // namespace pixora

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/kernels/Combine.h"
+#include <nlohmann/json.hpp>
 
 namespace pixora {
 namespace {
@@ -136,6 +137,128 @@ TEST(TransparentColorKernel, Gray16KeysOnTheHighByte) {
     kernels::TransparentColorOp(vfGray16, f.Px(0, 0), f.Step, b.Px(0, 0), b.Step, d.Px(0, 0), d.Step, {2, 1}, &r, 1);
     EXPECT_EQ(std::memcmp(d.Px(0, 0), b.Px(0, 0), 2), 0);
     EXPECT_EQ(std::memcmp(d.Px(1, 0), f.Px(1, 0), 2), 0);
+}
+
+}  // namespace
+}  // namespace pixora
+
+// ---- The component ----------------------------------------------------------------------------
+
+#include "filters/combine/PXTransparentColor.h"
+#include "frame/PixoraPkg.h"
+#include "platform/registry/PXRegistry.h"
+
+namespace pixora {
+namespace {
+
+IPXImageBuffer SolidFrame(int w, int h, TPXVideoFormat format, std::vector<uint8_t> pixel) {
+    IPXImageBuffer f = TPXImageBuffer::CreateSize(w, h, format);
+    uint8_t* p = f->GetWritePointer();
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            std::memcpy(p + y * f->GetLineSize() + x * int(pixel.size()), pixel.data(), pixel.size());
+    return f;
+}
+
+TEST(TransparentColor, DefaultRangeKeysNearGreenOnly) {
+    TChangeNotifyLock lock;
+    TPXColorRange range(lock);
+    EXPECT_EQ(range.GetColor(), 32768u);
+    EXPECT_EQ(range.GetToleranceRed(), 5);
+    EXPECT_TRUE(range.InRage(3, 130, 5));
+    EXPECT_FALSE(range.InRage(3, 134, 5));
+    EXPECT_TRUE(range.InRage(0, 123, 0));
+    EXPECT_FALSE(range.InRage(6, 128, 0));
+}
+
+TEST(TransparentColor, RedAndBlueTolerancesActOnTheOppositeChannel) {
+    TChangeNotifyLock lock;
+    TPXColorRange range(lock);
+    range.SetColor(KDRGB(100, 100, 100));
+    range.SetToleranceRed(0);
+    range.SetToleranceGreen(0);
+    range.SetToleranceBlue(10);
+    EXPECT_TRUE(range.InRage(108, 100, 100));
+    EXPECT_FALSE(range.InRage(100, 100, 108));
+    // Bounds stop at 0 and 255.
+    range.SetColor(KDRGB(250, 3, 7));
+    range.SetToleranceBlue(20);
+    range.SetToleranceGreen(20);
+    range.SetToleranceRed(7);
+    const kernels::TColorKeyRange b = range.GetBounds();
+    EXPECT_EQ(b.RedLow, 230);
+    EXPECT_EQ(b.RedHigh, 255);
+    EXPECT_EQ(b.GreenLow, 0);
+    EXPECT_EQ(b.GreenHigh, 23);
+    EXPECT_EQ(b.BlueLow, 0);
+    EXPECT_EQ(b.BlueHigh, 14);
+}
+
+TEST(TransparentColor, CollectionKeysWhenAnyRangeMatchesAndPersists) {
+    TPXTransparentColor tc;
+    EXPECT_FALSE(ColorRangesInRage(tc.GetTransparentColors(), 0, 128, 0));
+    tc.GetTransparentColors().Add();
+    auto& red = tc.GetTransparentColors().Add();
+    red.SetColor(KDRGB(200, 0, 0));
+    EXPECT_TRUE(ColorRangesInRage(tc.GetTransparentColors(), 0, 128, 0));
+    EXPECT_TRUE(ColorRangesInRage(tc.GetTransparentColors(), 198, 2, 4));
+    EXPECT_FALSE(ColorRangesInRage(tc.GetTransparentColors(), 100, 100, 100));
+    EXPECT_EQ(red.GetDisplayName(), "$000000C8");
+    nlohmann::json j;
+    SaveProperties(tc, j);
+    TPXTransparentColor back;
+    LoadProperties(back, j);
+    ASSERT_EQ(back.GetTransparentColors().Count(), 2);
+    EXPECT_TRUE(ColorRangesInRage(back.GetTransparentColors(), 198, 2, 4));
+    EXPECT_TRUE(back.GetEnabled());
+}
+
+TEST(TransparentColor, KeyedForegroundShowsTheBackgroundInEveryFormat) {
+    TPXTransparentColor tc;
+    tc.GetTransparentColors().Add();  // the default green range
+    // Two pixels: keyed green, then a grey that is not keyed.
+    for (TPXVideoFormat format : {vfRGB24, vfRGBA32}) {
+        const int n = format == vfRGBA32 ? 4 : 3;
+        IPXImageBuffer fg = TPXImageBuffer::CreateSize(2, 1, format);
+        uint8_t* p = fg->GetWritePointer();
+        const uint8_t green[4] = {5, 130, 3, 255}, grey[4] = {90, 90, 90, 255};
+        std::memcpy(p, green, std::size_t(n));
+        std::memcpy(p + n, grey, std::size_t(n));
+        const IPXImageBuffer bg = SolidFrame(2, 1, format, n == 4 ? std::vector<uint8_t>{10, 20, 30, 40}
+                                                                  : std::vector<uint8_t>{10, 20, 30});
+        const IPXImageBuffer out = tc.CombineFrames(fg, bg);
+        ASSERT_EQ(out->GetFormat(), format);
+        const uint8_t* o = out->GetReadPointer();
+        EXPECT_EQ(o[0], 10);
+        EXPECT_EQ(o[1], 20);
+        EXPECT_EQ(o[2], 30);
+        EXPECT_EQ(o[n], 90);
+        if (n == 4) {
+            EXPECT_EQ(o[3], 255);  // min(255, 255 + 40)
+        }
+    }
+    // Grey input: the sample counts for all three channels; 16-bit by its high byte.
+    TPXTransparentColor grey;
+    auto& r = grey.GetTransparentColors().Add();
+    r.SetColor(KDRGB(50, 50, 50));
+    const IPXImageBuffer fg8 = SolidFrame(3, 2, vfGray8, {52}), bg8 = SolidFrame(3, 2, vfGray8, {7});
+    EXPECT_EQ(grey.CombineFrames(fg8, bg8)->GetReadPointer()[0], 7);
+    const IPXImageBuffer fg16 = SolidFrame(3, 2, vfGray16, {0x00, 0x33}), bg16 = SolidFrame(3, 2, vfGray16, {1, 2});
+    const uint8_t* o16 = grey.CombineFrames(fg16, bg16)->GetReadPointer();
+    EXPECT_EQ(o16[0], 1);
+    EXPECT_EQ(o16[1], 2);
+}
+
+TEST(TransparentColor, IsRegisteredAsAFilter) {
+    RegisterPackage();
+    const TComponentClass* cls = TRegistry::Instance().Find("TPXTransparentColor");
+    ASSERT_NE(cls, nullptr);
+    EXPECT_EQ(cls->DisplayName, "Combine Videos with Color Transparency(Green Screeen)");
+    EXPECT_EQ(cls->Categories, std::vector<std::string>{"TPixoraFiltersToolbarCategory"});
+    TComponentPtr c = TRegistry::Instance().Create("TPXTransparentColor");
+    c->FindPin("InputPin");
+    c->FindPin("BackgroundInputPin");
+    c->FindPin("OutputPin");
 }
 
 }  // namespace
