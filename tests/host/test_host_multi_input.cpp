@@ -134,6 +134,22 @@ TEST_F(HostMultiInput, ApplyGivesTheMixerOneChannelPerInputFile) {
     EXPECT_EQ(Files(), (std::set<std::string>{"a.png", "b.png", "out.png"}));
 }
 
+TEST_F(HostMultiInput, ApplyCombinesTwoInputsInPinOrder) {
+    const std::string a = Path("a.png"), b = Path("b.png"), sum = Path("sum.png"), diff = Path("diff.png");
+    RunOk({"apply", "TPXJaehneGen", a, "--set", "ImageSize.Width=12", "--set", "ImageSize.Height=7"});
+    RunOk({"apply", "TPXNegative", a, b});
+    RunOk({"apply", "TPXCombine", a, b, sum, "--set", "CombineOperation=coAdd"});
+    RunOk({"apply", "TPXCombine", b, a, diff, "--set", "CombineOperation=coSubtract"});
+    const TRgbImage first = ReadRgb(a), second = ReadRgb(b), added = ReadRgb(sum), subtracted = ReadRgb(diff);
+    ASSERT_EQ(added.Pixels.size(), first.Pixels.size());
+    ASSERT_EQ(subtracted.Pixels.size(), first.Pixels.size());
+    for (std::size_t i = 0; i < first.Pixels.size(); ++i) {
+        ASSERT_EQ(added.Pixels[i], std::min(first.Pixels[i] + second.Pixels[i], 255)) << "sample " << i;
+        // Input 2 minus input 1, saturated at 0: the pattern (second input) minus its negative.
+        ASSERT_EQ(subtracted.Pixels[i], std::max(first.Pixels[i] - second.Pixels[i], 0)) << "sample " << i;
+    }
+}
+
 TEST_F(HostMultiInput, RunTwoGeneratorsIntoAMixerOfflineAndLive) {
     const std::string graph = TwoGeneratorGraph();
     const TRgbImage expected =
