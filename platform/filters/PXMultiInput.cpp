@@ -79,6 +79,8 @@ TPXMultiInput::~TPXMultiInput() { ShutdownMultiInput(); }
 
 void TPXMultiInput::ShutdownMultiInput() {
     if (FShutdown.exchange(true)) return;
+    // A dispatch in progress holds the component lock: wait for it; later ones see FShutdown.
+    { std::lock_guard guard(GetLock()); }
     std::unique_ptr<TQNClockGen> clock;
     {
         std::lock_guard guard(FClockLock);
@@ -178,6 +180,7 @@ void TPXMultiInput::PinStart(TPXLRQueuedImageSinkPin& pin, const TLRStartFrameOp
         throw ERangeError(GetDisplayPath() + ": input " + pin.Name() + " announced a " + std::to_string(start.Width) +
                           " x " + std::to_string(start.Height) + " stream");
     std::lock_guard guard(GetLock());
+    if (FShutdown.load()) return;
     pin.Width = start.Width;
     pin.Height = start.Height;
     pin.Format = start.Format;
@@ -297,6 +300,7 @@ void TPXMultiInput::TryStartOutput() {
 void TPXMultiInput::PinFrame(TPXLRQueuedImageSinkPin& pin, const IQNData& data) {
     IPXImageBuffer frame = TPXImageBuffer::CreateUniversal(data);
     std::lock_guard guard(GetLock());
+    if (FShutdown.load()) return;
     // A frame outside its stream (before a start or after a stop) is not part of any set.
     if (!pin.Running) return;
     pin.SetFrame(frame);
@@ -376,7 +380,7 @@ void TPXMultiInput::MainCalculateSendOutput(TPXLRQueuedImageSinkPin& completing)
 
 void TPXMultiInput::PinStop(TPXLRQueuedImageSinkPin& pin) {
     std::lock_guard guard(GetLock());
-    if (!pin.Running) return;
+    if (FShutdown.load() || !pin.Running) return;
     // The pin keeps its last frame: it may still complete a set with the inputs that run on.
     pin.Clear();
     pin.Driven = false;

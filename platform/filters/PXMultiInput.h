@@ -21,7 +21,8 @@
 // 4. Optionally answer GetInputOffset (placement of input i for the start geometry),
 //    GetRateChannel, CanStartIfNotAllRunning, GetStopOnAll, IgnoreIsConnected, ZeroBuffer.
 // 5. Call ShutdownMultiInput() first thing in the descendant's destructor, so that no thread
-//    calls into the descendant while its members are destroyed.
+//    calls into the descendant while its members are destroyed. Stop the sources that feed the
+//    component (their threads) before destroying it, as the graph does.
 // 6. To combine given frames synchronously (a ProcessFrame of the descendant), answer
 //    IgnoreIsConnected true meanwhile and push a start and the frames into the pins' Receive
 //    yourself; the output leaves on OutputPin as usual.

@@ -666,8 +666,8 @@ private:
 TEST(MultiInputPumping, OfflineSourcesOfDifferentRatesAreDrivenInStep) {
     for (bool threading : {false, true}) {
         TRecorder out;
-        TCountingSource fast, slow;
         TProbeMulti multi(2);
+        TCountingSource fast, slow;  // destroyed first: their threads end before the component goes
         multi.GetThreading().SetEnabled(threading);
         fast.SetFrameRate(25.0);  // 400 000 ticks
         slow.SetFrameRate(12.5);  // 800 000 ticks: every second fast frame meets a slow one

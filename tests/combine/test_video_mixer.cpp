@@ -603,8 +603,8 @@ private:
 TEST(VideoMixerConcurrency, EightChannelsWithSettingsChangingWhileFramesRun) {
     testharness::TErrorLog errors;
     TRecorder out;
-    TGreySource a, b;
     TPXVideoMixer mixer;
+    TGreySource a, b;  // destroyed first: their threads end before the mixer goes
     for (int i = 0; i < 8; ++i) {
         mixer.AddChannel().GetOffset().SetCX(i * 3);
         (i % 2 ? b : a).OutputPin.Connect(static_cast<TLRSinkPin&>(mixer.InputPins[i]));
