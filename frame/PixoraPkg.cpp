@@ -4,6 +4,10 @@
 #include <mutex>
 
 #include "analysis/PXHueVector.h"
+#include "filters/combine/PXApplyAlpha.h"
+#include "filters/combine/PXCombine.h"
+#include "filters/combine/PXTransparentColor.h"
+#include "filters/combine/PXVideoMixer.h"
 #include "filters/neighbourhood/PXBoxFilter.h"
 #include "filters/neighbourhood/PXFixedFilter.h"
 #include "filters/neighbourhood/PXGaussianBlur.h"
@@ -46,8 +50,12 @@ void RegisterPackage() {
         PXJaehneGen::RegisterPkg();
         PXUniformNoise::RegisterPkg();
         PXGaussNoise::RegisterPkg();
+        PXVideoMixer::RegisterPkg();
         PXMediaFileSource::RegisterPkg();
         PXMediaFileSink::RegisterPkg();
+        PXCombine::RegisterPkg();
+        PXTransparentColor::RegisterPkg();
+        PXApplyAlpha::RegisterPkg();
     });
 }
 

@@ -16,11 +16,13 @@ constexpr const char* KHelp =
     "\n"
     "Runs the component CLASS over the frames of the INPUT files (one per video input\n"
     "of the component, in pin order; none for a generator, or for a filter that also\n"
-    "generates, such as the noise components) and writes its output to\n"
+    "generates, such as the noise components; a mixer gets one channel per input) and\n"
+    "writes its output to\n"
     "OUTPUT: a single image (.png .jpg .bmp .tif), a numbered sequence (name with %04d)\n"
     "or a raw .y4m video.\n"
     "  --set PROP=VALUE  sets a published property; sub-objects as Parent.Child,\n"
-    "                    e.g. --set RegionOfInterest.Enabled=True\n"
+    "                    e.g. --set RegionOfInterest.Enabled=True, items as\n"
+    "                    Channels[1].Offset.CX=40\n"
     "  --frames N        stops after N frames (a generator makes 1 frame by default)\n";
 
 std::vector<TLRSinkPin*> VideoInputs(TComponent& component) {
@@ -42,6 +44,15 @@ TLRSourcePin* VideoOutput(TComponent& component) {
             if ((*list)[i].IsSource() && (*list)[i].DataType() == TPinDataType::Video)
                 return static_cast<TLRSourcePin*>(&(*list)[i]);
     return nullptr;
+}
+
+void AddChannelsFor(TComponent& component, std::size_t inputs) {
+    const TPropertyInfo* info = component.GetPropertyTable().Find("Channels");
+    if (!info || info->Kind() != TPropertyKind::Collection) return;
+    TCollectionBase* channels = info->GetCollection(component);
+    if (!channels) return;
+    const std::size_t before = VideoInputs(component).size();
+    for (std::size_t i = before; i < inputs; ++i) channels->AddItem();
 }
 
 std::string PinPath(const TLRPin& pin) {
@@ -89,10 +100,13 @@ int CmdApply(const TArgs& args) {
     TErrorCollector errors;
     TPXGraph graph;
     TComponent& component = graph.Add(positional[0], positional[0]);
-    for (const auto& [path, value] : settings) SetPropertyText(component, path, value);
-
     const std::vector<std::string> inputs(positional.begin() + 1, positional.end() - 1);
     const std::string output = positional.back();
+    // A component whose inputs are the pins of a channel collection (the video mixer) gets one
+    // channel per input it lacks, before the settings, so that --set can address them.
+    AddChannelsFor(component, inputs.size());
+    for (const auto& [path, value] : settings) SetPropertyText(component, path, value);
+
     const auto pins = VideoInputs(component);
     // A component that is also a source (noise) generates when given no input.
     const bool generating = inputs.empty() && component.CanStart();
@@ -121,6 +135,7 @@ int CmdApply(const TArgs& args) {
     while (!graph.WaitUntilFinished(std::chrono::milliseconds(100)))
         progress.Update(sources.empty() ? 0 : sources.front()->FramesSent());
     progress.Finish();
+    CloseMultiInputs(graph);
     graph.Stop();
     if (const auto reported = errors.Errors(); !reported.empty()) throw EPXError(reported.front());
     std::printf("%s\n", sink.Summary().empty() ? ("wrote " + output).c_str() : sink.Summary().c_str());

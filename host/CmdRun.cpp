@@ -84,6 +84,7 @@ int CmdRun(const TArgs& args) {
         progress.Update(frames);
     }
     progress.Finish();
+    CloseMultiInputs(graph);
     graph.Stop();
     for (const auto& [name, item] : graph.Components())
         if (const std::string summary = item->Summary(); !summary.empty())

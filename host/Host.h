@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+namespace pixora {
+class TPXGraph;
+}
+
 namespace pixora::host {
 
 using TArgs = std::vector<std::string>;
@@ -19,6 +23,10 @@ void LoadPackage();
 
 // True when args asks for help ("--help" or "-h").
 bool WantsHelp(const TArgs& args);
+
+// Ends the output of every multi-input component of the graph (also an after-stop output that
+// would otherwise go on repeating frames): a run ends when its sources have ended.
+void CloseMultiInputs(TPXGraph& graph);
 
 // A bad command line: the message is printed with a pointer to --help; exit status 2.
 struct TUsageError {

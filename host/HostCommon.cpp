@@ -8,6 +8,8 @@
 #include <mutex>
 
 #include "host/Host.h"
+#include "platform/filters/PXMultiInput.h"
+#include "platform/graph/PXGraph.h"
 #include "platform/registry/PXRegistry.h"
 
 namespace pixora::host {
@@ -35,6 +37,14 @@ void LoadPackage() {
     }
     TRegistry::Instance().LoadPackage(path);
     loaded = true;
+}
+
+void CloseMultiInputs(TPXGraph& graph) {
+    for (TComponent* component : graph.TopologicalOrder())
+        if (auto* multi = dynamic_cast<TPXMultiInput*>(component)) {
+            multi->Close();
+            multi->WaitIdle();
+        }
 }
 
 bool WantsHelp(const TArgs& args) {

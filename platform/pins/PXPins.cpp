@@ -143,6 +143,12 @@ void TLRPinList::Delete(int index) {
     FPins.erase(FPins.begin() + index);
 }
 
+void TLRPinList::Swap(int a, int b) {
+    (void)(*this)[a];
+    (void)(*this)[b];
+    std::swap(FPins[std::size_t(a)], FPins[std::size_t(b)]);
+}
+
 bool TLRPinList::Notify(const ILRNotifyOperation& op) const {
     bool accepted = false;
     for (const auto& pin : FPins)

@@ -130,6 +130,8 @@ public:
         return ref;
     }
     void Delete(int index);
+    // Exchanges the pins at two positions (reordering channels keeps pin order = item order).
+    void Swap(int a, int b);
     // Sends to every source pin of the list.
     bool Notify(const ILRNotifyOperation& op) const;
 

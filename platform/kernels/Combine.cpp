@@ -1,0 +1,400 @@
+// Two-frame combining rows, compiled per instruction set, and their per-format drivers.
+#include "platform/kernels/Combine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <sstream>
+
+#include "platform/base/PXErrors.h"
+
+namespace pixora::kernels {
+
+namespace {
+
+constexpr std::size_t KChunkPixels = 512;  // vfRGBA32 rows are worked in chunks of this many pixels
+
+// ---- Per-sample operations ---------------------------------------------------------------------
+// Written as plain loops over samples so that GCC vectorizes them; each is instantiated for bytes
+// and words inside the target_clones row functions below.
+
+template <class T>
+[[gnu::always_inline]] inline void AddSamples(const T* a, const T* b, T* d, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        const T s = T(a[i] + b[i]);
+        d[i] = s < a[i] ? SampleMax<T> : s;  // wrapped around: saturate
+    }
+}
+
+// b - a, saturated at 0.
+template <class T>
+[[gnu::always_inline]] inline void SubSamples(const T* a, const T* b, T* d, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        const T m = a[i] < b[i] ? a[i] : b[i];
+        d[i] = T(b[i] - m);
+    }
+}
+
+template <class T>
+[[gnu::always_inline]] inline void MulSamples(const T* a, const T* b, T* d, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint32_t p = uint32_t(a[i]) * uint32_t(b[i]);
+        d[i] = T(p > SampleMax<T> ? SampleMax<T> : p);
+    }
+}
+
+// b / a rounded half to even; a = 0 gives the maximum (0 for b = 0). Bytes go through float and
+// words through double: the quotient is then exact whenever it lies halfway, and a quotient that
+// is not halfway lies at least 1 / (2a) from the halfway point, far more than the division's
+// rounding error. Adding and removing 2^23 (2^52) rounds to an integer, ties to even.
+// a = 0 becomes a division by 1 of b * max, which then saturates (0 stays 0): no branch, so the
+// loops vectorize.
+__attribute__((always_inline)) inline void DivSamples(const uint8_t* a, const uint8_t* b, uint8_t* d,
+                                                      std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        const int32_t ai = a[i], zero = ai == 0;
+        const float num = float(int32_t(b[i]) * (1 + 254 * zero));
+        const float q = (num / float(ai + zero) + 8388608.0f) - 8388608.0f;
+        d[i] = uint8_t(int32_t(q < 255.0f ? q : 255.0f));
+    }
+}
+
+__attribute__((always_inline)) inline void DivSamples(const uint16_t* a, const uint16_t* b, uint16_t* d,
+                                                      std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        const int32_t ai = a[i], zero = ai == 0;
+        const double num = double(b[i]) * double(1 + 65534 * zero);
+        const double q = (num / double(ai + zero) + 4503599627370496.0) - 4503599627370496.0;
+        d[i] = uint16_t(int32_t(q < 65535.0 ? q : 65535.0));
+    }
+}
+
+template <class T>
+[[gnu::always_inline]] inline void OrSamples(const T* a, const T* b, T* d, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) d[i] = T(a[i] | b[i]);
+}
+
+template <class T>
+[[gnu::always_inline]] inline void AndSamples(const T* a, const T* b, T* d, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) d[i] = T(a[i] & b[i]);
+}
+
+template <class T>
+[[gnu::always_inline]] inline void XorSamples(const T* a, const T* b, T* d, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) d[i] = T(a[i] ^ b[i]);
+}
+
+template <class T>
+[[gnu::always_inline]] inline void AbsDiffSamples(const T* a, const T* b, T* d, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        const T hi = a[i] < b[i] ? b[i] : a[i];
+        const T lo = a[i] < b[i] ? a[i] : b[i];
+        d[i] = T(hi - lo);
+    }
+}
+
+template <class T>
+[[gnu::always_inline]] inline void OpSamples(TPXCombineOperation op, const T* a, const T* b, T* d,
+                                             std::size_t n) noexcept {
+    switch (op) {
+    case coAdd: AddSamples(a, b, d, n); break;
+    case coSubtract: SubSamples(a, b, d, n); break;
+    case coMultiply: MulSamples(a, b, d, n); break;
+    case coDivide: DivSamples(a, b, d, n); break;
+    case coOr: OrSamples(a, b, d, n); break;
+    case coAnd: AndSamples(a, b, d, n); break;
+    case coXor: XorSamples(a, b, d, n); break;
+    case coAbsDiff: AbsDiffSamples(a, b, d, n); break;
+    case coCopy:
+        if (d != b) std::memmove(d, b, n * sizeof(T));
+        break;
+    }
+}
+
+// "Over": fg with alpha a over bg with alpha b, both normalised to 0..1:
+// colour = a * fg + (1 - a) * b * bg, alpha = a + (1 - a) * b. In integers, with A and B the
+// alpha bytes: colour = (255 A fg + (255 - A) B bg) / 65025 and alpha = (255 A + (255 - A) B) / 255,
+// both rounded to nearest (65025 and 255 are odd, so no value lies halfway).
+[[gnu::always_inline]] inline void OverPixels(const uint8_t* fg, const uint8_t* bg, uint8_t* d,
+                                              std::size_t pixels) noexcept {
+    for (std::size_t p = 0; p < pixels; ++p) {
+        const uint8_t* f = fg + 4 * p;
+        const uint8_t* g = bg + 4 * p;
+        const uint32_t wf = uint32_t(f[3]) * 255u;
+        const uint32_t wb = (255u - f[3]) * uint32_t(g[3]);
+        const uint32_t c0 = (wf * f[0] + wb * g[0] + 32512u) / 65025u;
+        const uint32_t c1 = (wf * f[1] + wb * g[1] + 32512u) / 65025u;
+        const uint32_t c2 = (wf * f[2] + wb * g[2] + 32512u) / 65025u;
+        const uint32_t al = (wf + wb + 127u) / 255u;
+        uint8_t* o = d + 4 * p;
+        o[0] = uint8_t(c0);
+        o[1] = uint8_t(c1);
+        o[2] = uint8_t(c2);
+        o[3] = uint8_t(al);
+    }
+}
+
+// round(s * k / 255): s * k + 127 stays below 2^16.
+[[gnu::always_inline]] inline void ScaleSamples8(uint8_t* d, std::size_t n, uint32_t k) noexcept {
+    for (std::size_t i = 0; i < n; ++i) d[i] = uint8_t((uint32_t(d[i]) * k + 127u) / 255u);
+}
+
+// round(s * k / 65535): s * k + 32767 <= 65535 * 65535 + 32767 still fits 32 bits.
+[[gnu::always_inline]] inline void ScaleSamples16(uint16_t* d, std::size_t n, uint32_t k) noexcept {
+    for (std::size_t i = 0; i < n; ++i) d[i] = uint16_t((uint32_t(d[i]) * k + 32767u) / 65535u);
+}
+
+// ---- Row functions, one clone per instruction set ------------------------------------------------
+
+__attribute__((target_clones("avx2", "default")))
+void OpRow8(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, uint8_t* d, std::size_t n) noexcept {
+    OpSamples(op, a, b, d, n);
+}
+
+__attribute__((target_clones("avx2", "default")))
+void OpRow16(TPXCombineOperation op, const uint16_t* a, const uint16_t* b, uint16_t* d, std::size_t n) noexcept {
+    OpSamples(op, a, b, d, n);
+}
+
+__attribute__((target_clones("avx2", "default")))
+void OverRow(const uint8_t* fg, const uint8_t* bg, uint8_t* d, std::size_t pixels) noexcept {
+    OverPixels(fg, bg, d, pixels);
+}
+
+// One vfRGBA32 row of operations coAdd .. coXor: the colour bytes of op(a, b) with b's alpha,
+// composited over a. Worked through a stack chunk so that neither input is written.
+__attribute__((target_clones("avx2", "default")))
+void OpOverRow(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, uint8_t* d, std::size_t pixels) noexcept {
+    alignas(64) uint8_t tmp[KChunkPixels * 4];
+    for (std::size_t p0 = 0; p0 < pixels; p0 += KChunkPixels) {
+        const std::size_t m = std::min(KChunkPixels, pixels - p0);
+        const uint8_t* ac = a + 4 * p0;
+        const uint8_t* bc = b + 4 * p0;
+        OpSamples(op, ac, bc, tmp, 4 * m);
+        for (std::size_t p = 0; p < m; ++p) tmp[4 * p + 3] = bc[4 * p + 3];  // alpha untouched
+        OverPixels(tmp, ac, d + 4 * p0, m);
+    }
+}
+
+__attribute__((target_clones("avx2", "default")))
+void ScaleRow8(uint8_t* d, std::size_t n, uint32_t k) noexcept { ScaleSamples8(d, n, k); }
+
+__attribute__((target_clones("avx2", "default")))
+void ScaleRow16(uint16_t* d, std::size_t n, uint32_t k) noexcept { ScaleSamples16(d, n, k); }
+
+// Bytes per pixel of an 8-bit format's rows; 0 for an unknown ordinal.
+int PixelBytes(TPXVideoFormat format) noexcept { return BitsPerPixel(format) / 8; }
+
+std::string CoefficientText(double c) {
+    std::ostringstream s;
+    s << c;
+    return s.str();
+}
+
+}  // namespace
+
+void CombineOp(TPXCombineOperation op, TPXVideoFormat format, const uint8_t* src1, std::ptrdiff_t step1,
+               uint8_t* src2, std::ptrdiff_t step2, uint8_t* dst, std::ptrdiff_t dstStep, TSize size) noexcept {
+    if (src1 == nullptr || src2 == nullptr || dst == nullptr) return;
+    if (size.Width <= 0 || size.Height <= 0 || int(op) > int(coCopy)) return;
+    const int bytes = PixelBytes(format);
+    if (bytes == 0) return;
+    const std::size_t w = std::size_t(size.Width);
+    for (int y = 0; y < size.Height; ++y) {
+        const uint8_t* a = src1 + std::ptrdiff_t(y) * step1;
+        const uint8_t* b = src2 + std::ptrdiff_t(y) * step2;
+        uint8_t* d = dst + std::ptrdiff_t(y) * dstStep;
+        if (format == vfGray16) {
+            OpRow16(op, reinterpret_cast<const uint16_t*>(a), reinterpret_cast<const uint16_t*>(b),
+                    reinterpret_cast<uint16_t*>(d), w);
+        } else if (format == vfRGBA32 && op == coCopy) {
+            OverRow(b, a, d, w);
+        } else if (format == vfRGBA32 && op != coAbsDiff) {
+            OpOverRow(op, a, b, d, w);
+        } else {
+            OpRow8(op, a, b, d, w * std::size_t(bytes));
+        }
+    }
+}
+
+void AlphaCompositeOver(const uint8_t* fg, std::ptrdiff_t fgStep, const uint8_t* bg, std::ptrdiff_t bgStep,
+                        uint8_t* dst, std::ptrdiff_t dstStep, TSize size) noexcept {
+    if (fg == nullptr || bg == nullptr || dst == nullptr || size.Width <= 0 || size.Height <= 0) return;
+    for (int y = 0; y < size.Height; ++y)
+        OverRow(fg + std::ptrdiff_t(y) * fgStep, bg + std::ptrdiff_t(y) * bgStep, dst + std::ptrdiff_t(y) * dstStep,
+                std::size_t(size.Width));
+}
+
+TCoefficientAction CoefficientAction(double coefficient) noexcept {
+    if (coefficient == 1.0) return TCoefficientAction::Keep;
+    if (coefficient == 0.0) return TCoefficientAction::Fill;
+    return TCoefficientAction::Scale;
+}
+
+int CoefficientScale(TPXVideoFormat format, double coefficient) {
+    if (std::isnan(coefficient)) throw ERangeError("Coefficient is not a number");
+    const bool wide = format == vfGray16;
+    const double factor = wide ? 65280.0 : 255.0;
+    const double limit = wide ? 65535.0 : 255.0;
+    const double k = std::nearbyint(coefficient * factor);  // default rounding: half to even
+    if (!(k >= 0.0 && k <= limit)) {
+        std::ostringstream s;
+        s << "Coefficient " << CoefficientText(coefficient) << " gives the scale " << k << ", outside 0.."
+          << int(limit) << (wide ? " for 16-bit samples" : " for 8-bit samples");
+        throw ERangeError(s.str());
+    }
+    return int(k);
+}
+
+void ScaleSamples(TPXVideoFormat format, uint8_t* data, std::ptrdiff_t step, TSize size, int k) noexcept {
+    if (data == nullptr || size.Width <= 0 || size.Height <= 0) return;
+    const int bytes = PixelBytes(format);
+    if (bytes == 0) return;
+    for (int y = 0; y < size.Height; ++y) {
+        uint8_t* row = data + std::ptrdiff_t(y) * step;
+        if (format == vfGray16)
+            ScaleRow16(reinterpret_cast<uint16_t*>(row), std::size_t(size.Width), uint32_t(std::clamp(k, 0, 65535)));
+        else
+            ScaleRow8(row, std::size_t(size.Width) * std::size_t(bytes), uint32_t(std::clamp(k, 0, 255)));
+    }
+}
+
+void FillBackground(TPXVideoFormat format, uint8_t* data, std::ptrdiff_t step, TSize size,
+                    uint32_t backgroundColor, bool firstInput) noexcept {
+    if (data == nullptr || size.Width <= 0 || size.Height <= 0) return;
+    const uint8_t blue = uint8_t(backgroundColor), green = uint8_t(backgroundColor >> 8);
+    const uint8_t red = uint8_t(backgroundColor >> 16), alpha = uint8_t(backgroundColor >> 24);
+    const std::size_t w = std::size_t(size.Width);
+    for (int y = 0; y < size.Height; ++y) {
+        uint8_t* row = data + std::ptrdiff_t(y) * step;
+        switch (format) {
+        case vfRGBA32:
+            for (std::size_t x = 0; x < w; ++x) {
+                row[4 * x] = blue;
+                row[4 * x + 1] = green;
+                row[4 * x + 2] = red;
+                if (firstInput) row[4 * x + 3] = alpha;
+            }
+            break;
+        case vfRGB24:
+            for (std::size_t x = 0; x < w; ++x) {
+                row[3 * x] = blue;
+                row[3 * x + 1] = green;
+                row[3 * x + 2] = red;
+            }
+            break;
+        case vfGray8: std::memset(row, red, w); break;
+        case vfGray16: std::fill_n(reinterpret_cast<uint16_t*>(row), w, uint16_t(red)); break;
+        default: return;
+        }
+    }
+}
+
+void ApplyCoefficient(TPXVideoFormat format, uint8_t* data, std::ptrdiff_t step, TSize size,
+                      double coefficient, uint32_t backgroundColor, bool firstInput) {
+    switch (CoefficientAction(coefficient)) {
+    case TCoefficientAction::Keep: return;
+    case TCoefficientAction::Fill: FillBackground(format, data, step, size, backgroundColor, firstInput); return;
+    case TCoefficientAction::Scale: ScaleSamples(format, data, step, size, CoefficientScale(format, coefficient)); return;
+    }
+}
+
+namespace {
+
+// The red, green and blue of a pixel for the key test.
+struct TRgb {
+    int Red, Green, Blue;
+};
+
+inline bool InRanges(const TRgb& p, const TColorKeyRange* ranges, int count) noexcept {
+    for (int i = 0; i < count; ++i) {
+        const TColorKeyRange& r = ranges[i];
+        if (p.Red >= r.RedLow && p.Red <= r.RedHigh && p.Green >= r.GreenLow && p.Green <= r.GreenHigh &&
+            p.Blue >= r.BlueLow && p.Blue <= r.BlueHigh)
+            return true;
+    }
+    return false;
+}
+
+void TransparentRow(TPXVideoFormat format, const uint8_t* f, const uint8_t* b, uint8_t* d, std::size_t w,
+                    const TColorKeyRange* ranges, int count) noexcept {
+    switch (format) {
+    case vfRGBA32:
+        for (std::size_t x = 0; x < w; ++x) {
+            const uint8_t* fp = f + 4 * x;
+            const uint8_t* bp = b + 4 * x;
+            uint8_t* dp = d + 4 * x;
+            const uint32_t a = fp[3];
+            const uint32_t alpha = std::min<uint32_t>(255u, a + bp[3]);
+            if (InRanges({fp[2], fp[1], fp[0]}, ranges, count)) {
+                dp[0] = bp[0], dp[1] = bp[1], dp[2] = bp[2];
+            } else {
+                // (fg a + bg (255 - a)) / 255 to nearest; 255 is odd, so never halfway.
+                const uint32_t c0 = (fp[0] * a + bp[0] * (255u - a) + 127u) / 255u;
+                const uint32_t c1 = (fp[1] * a + bp[1] * (255u - a) + 127u) / 255u;
+                const uint32_t c2 = (fp[2] * a + bp[2] * (255u - a) + 127u) / 255u;
+                dp[0] = uint8_t(c0), dp[1] = uint8_t(c1), dp[2] = uint8_t(c2);
+            }
+            dp[3] = uint8_t(alpha);
+        }
+        break;
+    case vfRGB24:
+        for (std::size_t x = 0; x < w; ++x) {
+            const uint8_t* fp = f + 3 * x;
+            const uint8_t* src = InRanges({fp[2], fp[1], fp[0]}, ranges, count) ? b + 3 * x : fp;
+            d[3 * x] = src[0], d[3 * x + 1] = src[1], d[3 * x + 2] = src[2];
+        }
+        break;
+    case vfGray8:
+        for (std::size_t x = 0; x < w; ++x) {
+            const int s = f[x];
+            d[x] = InRanges({s, s, s}, ranges, count) ? b[x] : f[x];
+        }
+        break;
+    case vfGray16: {
+        const auto* f16 = reinterpret_cast<const uint16_t*>(f);
+        const auto* b16 = reinterpret_cast<const uint16_t*>(b);
+        auto* d16 = reinterpret_cast<uint16_t*>(d);
+        for (std::size_t x = 0; x < w; ++x) {
+            const int s = f16[x] >> 8;
+            d16[x] = InRanges({s, s, s}, ranges, count) ? b16[x] : f16[x];
+        }
+        break;
+    }
+    default: break;
+    }
+}
+
+}  // namespace
+
+void TransparentColorOp(TPXVideoFormat format, const uint8_t* fg, std::ptrdiff_t fgStep, const uint8_t* bg,
+                        std::ptrdiff_t bgStep, uint8_t* dst, std::ptrdiff_t dstStep, TSize size,
+                        const TColorKeyRange* ranges, int count) noexcept {
+    if (fg == nullptr || bg == nullptr || dst == nullptr || size.Width <= 0 || size.Height <= 0) return;
+    if (ranges == nullptr) count = 0;
+    for (int y = 0; y < size.Height; ++y)
+        TransparentRow(format, fg + std::ptrdiff_t(y) * fgStep, bg + std::ptrdiff_t(y) * bgStep,
+                       dst + std::ptrdiff_t(y) * dstStep, std::size_t(size.Width), ranges, count);
+}
+
+void ApplyAlphaOp(const uint8_t* colour, std::ptrdiff_t colourStep, const uint8_t* alpha, int alphaPixelBytes,
+                  std::ptrdiff_t alphaStep, uint8_t* dst, std::ptrdiff_t dstStep, TSize size) noexcept {
+    if (colour == nullptr || alpha == nullptr || dst == nullptr || size.Width <= 0 || size.Height <= 0) return;
+    if (alphaPixelBytes != 1 && alphaPixelBytes != 4) return;
+    const std::size_t w = std::size_t(size.Width);
+    const std::size_t alphaAt = alphaPixelBytes == 4 ? 3 : 0;
+    for (int y = 0; y < size.Height; ++y) {
+        const uint8_t* c = colour + std::ptrdiff_t(y) * colourStep;
+        const uint8_t* a = alpha + std::ptrdiff_t(y) * alphaStep;
+        uint8_t* d = dst + std::ptrdiff_t(y) * dstStep;
+        for (std::size_t x = 0; x < w; ++x) {
+            const uint8_t av = a[x * std::size_t(alphaPixelBytes) + alphaAt];
+            d[4 * x] = c[4 * x];
+            d[4 * x + 1] = c[4 * x + 1];
+            d[4 * x + 2] = c[4 * x + 2];
+            d[4 * x + 3] = av;
+        }
+    }
+}
+
+}  // namespace pixora::kernels

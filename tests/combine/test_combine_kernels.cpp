@@ -1,0 +1,391 @@
+// The two-frame combine kernels and the coefficient step against slow per-sample references:
+// every operation in every native format, on rectangles inside larger padded frames.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/base/PXErrors.h"
+#include "platform/kernels/Combine.h"
+
+namespace pixora {
+namespace {
+
+// A frame of Width x Height pixels with Pad spare bytes at the end of each row, filled with
+// samples that favour the interesting values (0 and full scale) besides uniform ones.
+struct TTestFrame {
+    TPXVideoFormat Format = vfRGB24;
+    int Width = 0, Height = 0;
+    std::ptrdiff_t Step = 0;
+    std::vector<uint8_t> Bytes;
+
+    TTestFrame(TPXVideoFormat format, int width, int height, int pad, uint32_t seed)
+        : Format(format), Width(width), Height(height) {
+        Step = std::ptrdiff_t(width) * PixelBytes() + pad;
+        Bytes.resize(std::size_t(Step) * std::size_t(height));
+        std::mt19937 rng(seed);
+        if (format == vfGray16) {
+            for (std::size_t i = 0; i + 1 < Bytes.size(); i += 2) {
+                const uint16_t v = Pick<uint16_t>(rng);
+                std::memcpy(&Bytes[i], &v, 2);
+            }
+        } else {
+            for (uint8_t& b : Bytes) b = Pick<uint8_t>(rng);
+        }
+    }
+
+    template <class T>
+    static T Pick(std::mt19937& rng) {
+        const uint32_t kind = rng() % 8;
+        const uint32_t max = T(~T(0));
+        if (kind == 0) return 0;
+        if (kind == 1) return T(max);
+        if (kind == 2) return T(rng() % 4);  // small divisors and factors
+        return T(rng() % (max + 1));
+    }
+
+    int PixelBytes() const { return Format == vfRGBA32 ? 4 : Format == vfRGB24 ? 3 : Format == vfGray16 ? 2 : 1; }
+    uint8_t* Px(int x, int y) { return Bytes.data() + std::ptrdiff_t(y) * Step + std::ptrdiff_t(x) * PixelBytes(); }
+    const uint8_t* Px(int x, int y) const {
+        return Bytes.data() + std::ptrdiff_t(y) * Step + std::ptrdiff_t(x) * PixelBytes();
+    }
+};
+
+// ---- Slow references ------------------------------------------------------------------------
+
+// b / a rounded to nearest, ties to the even quotient.
+int64_t DivideHalfEven(int64_t b, int64_t a) {
+    const int64_t q = b / a, r = b % a;
+    if (2 * r > a) return q + 1;
+    if (2 * r == a) return q + (q % 2);
+    return q;
+}
+
+int64_t ReferenceSample(TPXCombineOperation op, int64_t a, int64_t b, int64_t max) {
+    switch (op) {
+    case coAdd: return std::min(a + b, max);
+    case coSubtract: return std::max<int64_t>(b - a, 0);
+    case coMultiply: return std::min(a * b, max);
+    case coDivide: return a == 0 ? (b == 0 ? 0 : max) : std::min(DivideHalfEven(b, a), max);
+    case coOr: return a | b;
+    case coAnd: return a & b;
+    case coXor: return a ^ b;
+    case coAbsDiff: return a > b ? a - b : b - a;
+    case coCopy: return b;
+    }
+    return -1;
+}
+
+// Foreground (4 bytes) over background (4 bytes) with normalised alphas, in doubles.
+void ReferenceOver(const int64_t fg[4], const uint8_t bg[4], uint8_t out[4]) {
+    const double fa = double(fg[3]) / 255.0, ba = double(bg[3]) / 255.0;
+    for (int c = 0; c < 3; ++c) out[c] = uint8_t(std::lround(fa * double(fg[c]) + (1.0 - fa) * ba * double(bg[c])));
+    out[3] = uint8_t(std::lround(255.0 * (fa + (1.0 - fa) * ba)));
+}
+
+// The expected output pixel of op for input pixels a and b.
+void ReferencePixel(TPXCombineOperation op, TPXVideoFormat format, const uint8_t* a, const uint8_t* b, uint8_t* out) {
+    if (format == vfGray16) {
+        uint16_t sa, sb;
+        std::memcpy(&sa, a, 2);
+        std::memcpy(&sb, b, 2);
+        const uint16_t r = uint16_t(ReferenceSample(op, sa, sb, 65535));
+        std::memcpy(out, &r, 2);
+        return;
+    }
+    if (format != vfRGBA32 || op == coAbsDiff) {
+        const int n = format == vfRGBA32 ? 4 : format == vfRGB24 ? 3 : 1;
+        for (int c = 0; c < n; ++c) out[c] = uint8_t(ReferenceSample(op, a[c], b[c], 255));
+        return;
+    }
+    int64_t fg[4];
+    for (int c = 0; c < 3; ++c) fg[c] = op == coCopy ? b[c] : ReferenceSample(op, a[c], b[c], 255);
+    fg[3] = b[3];
+    ReferenceOver(fg, a, out);
+}
+
+// Every byte of got: inside the rectangle (x0, y0, w, h) the reference of a and b, elsewhere
+// the byte of before.
+void ExpectCombined(TPXCombineOperation op, const TTestFrame& a, const TTestFrame& b, const TTestFrame& before,
+                    const TTestFrame& got, int x0, int y0, int w, int h) {
+    const int pb = got.PixelBytes();
+    int bad = 0;
+    std::string first;
+    for (int y = 0; y < got.Height; ++y) {
+        for (std::ptrdiff_t i = 0; i < got.Step; ++i) {
+            const std::size_t at = std::size_t(y * got.Step + i);
+            const int x = int(i / pb);
+            const bool inside = i < std::ptrdiff_t(got.Width) * pb && x >= x0 && x < x0 + w && y >= y0 && y < y0 + h;
+            uint8_t want = before.Bytes[at];
+            if (inside) {
+                uint8_t px[4];
+                ReferencePixel(op, got.Format, a.Px(x, y), b.Px(x, y), px);
+                want = px[i % pb];
+            }
+            if (got.Bytes[at] != want && bad++ == 0)
+                first = "byte " + std::to_string(i) + " of row " + std::to_string(y) + ": got " +
+                        std::to_string(got.Bytes[at]) + ", want " + std::to_string(want) +
+                        (inside ? " (inside)" : " (outside)");
+        }
+    }
+    EXPECT_EQ(bad, 0) << "op " << int(op) << " format " << int(got.Format) << " " << w << "x" << h << ": " << first;
+}
+
+const TPXVideoFormat KFormats[] = {vfGray8, vfGray16, vfRGB24, vfRGBA32};
+const TPXCombineOperation KOps[] = {coAdd, coSubtract, coMultiply, coDivide, coOr, coAnd, coXor, coAbsDiff, coCopy};
+
+struct TCase {
+    int W, H, Pad;
+};
+const TCase KSizes[] = {{1, 1, 0}, {2, 1, 2}, {37, 23, 6}, {600, 3, 4}};  // 600 crosses the chunked rows
+
+// ---- Operations ---------------------------------------------------------------------------------
+
+TEST(CombineKernels, EveryOperationAndFormatMatchesReferenceInsideARectangle) {
+    uint32_t seed = 1;
+    for (TPXVideoFormat format : KFormats)
+        for (const TCase& sz : KSizes)
+            for (TPXCombineOperation op : KOps) {
+                // Frames one pixel larger on each side; the rectangle starts at (1, 1).
+                const int fw = sz.W + 2, fh = sz.H + 2;
+                const TTestFrame a(format, fw, fh, sz.Pad, seed++), b(format, fw, fh, sz.Pad, seed++);
+                const TTestFrame before(format, fw, fh, sz.Pad, seed++);
+                TTestFrame a2 = a, b2 = b, dst = before;
+                kernels::CombineOp(op, format, a2.Px(1, 1), a2.Step, b2.Px(1, 1), b2.Step, dst.Px(1, 1), dst.Step,
+                                   {sz.W, sz.H});
+                ExpectCombined(op, a, b, before, dst, 1, 1, sz.W, sz.H);
+                EXPECT_EQ(a2.Bytes, a.Bytes) << "input 1 was written";
+                if (format != vfRGBA32) {
+                    EXPECT_EQ(b2.Bytes, b.Bytes) << "input 2 was written";
+                }
+            }
+}
+
+TEST(CombineKernels, InPlaceIntoEitherInputGivesTheSameResult) {
+    uint32_t seed = 100;
+    for (TPXVideoFormat format : KFormats)
+        for (TPXCombineOperation op : KOps) {
+            const TTestFrame a(format, 37, 23, 4, seed++), b(format, 37, 23, 4, seed++);
+            TTestFrame into1 = a, b1 = b;
+            kernels::CombineOp(op, format, into1.Px(0, 0), into1.Step, b1.Px(0, 0), b1.Step, into1.Px(0, 0),
+                               into1.Step, {37, 23});
+            ExpectCombined(op, a, b, a, into1, 0, 0, 37, 23);
+            TTestFrame a2 = a, into2 = b;
+            kernels::CombineOp(op, format, a2.Px(0, 0), a2.Step, into2.Px(0, 0), into2.Step, into2.Px(0, 0),
+                               into2.Step, {37, 23});
+            ExpectCombined(op, a, b, b, into2, 0, 0, 37, 23);
+        }
+}
+
+TEST(CombineKernels, SubtractionTakesTheSecondInputAsMinuendAndStopsAtZero) {
+    for (TPXVideoFormat format : KFormats) {
+        TTestFrame a(format, 2, 1, 0, 7), b(format, 2, 1, 0, 8), dst(format, 2, 1, 0, 9);
+        // Pixel 0: input 1 brighter than input 2; pixel 1: input 2 brighter.
+        const int pb = a.PixelBytes();
+        for (int i = 0; i < pb; ++i) {
+            a.Px(0, 0)[i] = 200, b.Px(0, 0)[i] = 50;
+            a.Px(1, 0)[i] = 50, b.Px(1, 0)[i] = 200;
+        }
+        if (format == vfRGBA32) a.Px(0, 0)[3] = a.Px(1, 0)[3] = b.Px(0, 0)[3] = b.Px(1, 0)[3] = 255;
+        if (format == vfGray16) {
+            const uint16_t hi = 60000, lo = 1000;
+            std::memcpy(a.Px(0, 0), &hi, 2), std::memcpy(b.Px(0, 0), &lo, 2);
+            std::memcpy(a.Px(1, 0), &lo, 2), std::memcpy(b.Px(1, 0), &hi, 2);
+        }
+        const TTestFrame ca = a, cb = b, before = dst;
+        kernels::CombineOp(coSubtract, format, a.Px(0, 0), a.Step, b.Px(0, 0), b.Step, dst.Px(0, 0), dst.Step, {2, 1});
+        ExpectCombined(coSubtract, ca, cb, before, dst, 0, 0, 2, 1);
+        EXPECT_EQ(dst.Px(0, 0)[0], 0) << "format " << int(format);
+        EXPECT_NE(dst.Px(1, 0)[0], 0) << "format " << int(format);
+    }
+}
+
+TEST(CombineKernels, RgbaCopyShowsInputOneWhereInputTwoIsTransparent) {
+    TTestFrame a(vfRGBA32, 5, 2, 0, 11), b(vfRGBA32, 5, 2, 0, 12), dst(vfRGBA32, 5, 2, 0, 13);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 5; ++x) {
+            a.Px(x, y)[3] = 255;
+            b.Px(x, y)[3] = x == 2 ? 255 : 0;
+        }
+    kernels::CombineOp(coCopy, vfRGBA32, a.Px(0, 0), a.Step, b.Px(0, 0), b.Step, dst.Px(0, 0), dst.Step, {5, 2});
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 5; ++x) {
+            const uint8_t* want = x == 2 ? b.Px(x, y) : a.Px(x, y);
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(dst.Px(x, y)[c], want[c]) << x << "," << y << " channel " << c;
+            EXPECT_EQ(dst.Px(x, y)[3], 255);
+        }
+}
+
+TEST(CombineKernels, NothingIsWrittenForMissingInputsEmptySizesOrUnknownOperations) {
+    const TTestFrame a(vfRGB24, 4, 4, 0, 21), b(vfRGB24, 4, 4, 0, 22), before(vfRGB24, 4, 4, 0, 23);
+    TTestFrame a2 = a, b2 = b, dst = before;
+    kernels::CombineOp(coAdd, vfRGB24, a2.Px(0, 0), a2.Step, nullptr, b2.Step, dst.Px(0, 0), dst.Step, {4, 4});
+    kernels::CombineOp(coAdd, vfRGB24, nullptr, a2.Step, b2.Px(0, 0), b2.Step, dst.Px(0, 0), dst.Step, {4, 4});
+    kernels::CombineOp(coAdd, vfRGB24, a2.Px(0, 0), a2.Step, b2.Px(0, 0), b2.Step, dst.Px(0, 0), dst.Step, {0, 4});
+    kernels::CombineOp(coAdd, vfRGB24, a2.Px(0, 0), a2.Step, b2.Px(0, 0), b2.Step, dst.Px(0, 0), dst.Step, {4, -1});
+    kernels::CombineOp(TPXCombineOperation(9), vfRGB24, a2.Px(0, 0), a2.Step, b2.Px(0, 0), b2.Step, dst.Px(0, 0),
+                       dst.Step, {4, 4});
+    kernels::CombineOp(coAdd, TPXVideoFormat(5), a2.Px(0, 0), a2.Step, b2.Px(0, 0), b2.Step, dst.Px(0, 0), dst.Step,
+                       {4, 4});
+    EXPECT_EQ(dst.Bytes, before.Bytes);
+    EXPECT_EQ(a2.Bytes, a.Bytes);
+    EXPECT_EQ(b2.Bytes, b.Bytes);
+}
+
+TEST(CombineKernels, AlphaCompositeOverMatchesTheOverRule) {
+    const TTestFrame fg(vfRGBA32, 41, 7, 8, 31), bg(vfRGBA32, 41, 7, 8, 32), before(vfRGBA32, 41, 7, 8, 33);
+    TTestFrame dst = before;
+    kernels::AlphaCompositeOver(fg.Px(0, 0), fg.Step, bg.Px(0, 0), bg.Step, dst.Px(0, 0), dst.Step, {41, 7});
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 41; ++x) {
+            const uint8_t* f = fg.Px(x, y);
+            const int64_t fw[4] = {f[0], f[1], f[2], f[3]};
+            uint8_t want[4];
+            ReferenceOver(fw, bg.Px(x, y), want);
+            for (int c = 0; c < 4; ++c) ASSERT_EQ(dst.Px(x, y)[c], want[c]) << x << "," << y << " channel " << c;
+        }
+    for (int y = 0; y < 7; ++y)  // row padding untouched
+        for (int i = 41 * 4; i < dst.Step; ++i)
+            ASSERT_EQ(dst.Bytes[std::size_t(y * dst.Step + i)], before.Bytes[std::size_t(y * dst.Step + i)]);
+}
+
+// ---- Coefficient step -----------------------------------------------------------------------
+
+// round(c * factor) with ties to even, computed from the floor.
+double ReferenceK(double c, double factor) {
+    const double x = c * factor, f = std::floor(x);
+    if (x - f > 0.5) return f + 1;
+    if (x - f < 0.5) return f;
+    return std::fmod(f, 2.0) == 0.0 ? f : f + 1;
+}
+
+TEST(CombineCoefficient, ScaleIsTheRoundedProductOrARangeErrorNamingTheCoefficient) {
+    const double coefficients[] = {0.5, 0.25, 1.0 / 3.0, 0.999, 0.0001, 1.0039, 1.0041, 1.2, 1.5, -0.3, -0.001, 2.0};
+    for (TPXVideoFormat format : KFormats) {
+        const bool wide = format == vfGray16;
+        const double factor = wide ? 65280.0 : 255.0, limit = wide ? 65535.0 : 255.0;
+        for (double c : coefficients) {
+            const double k = ReferenceK(c, factor);
+            if (k >= 0.0 && k <= limit) {
+                EXPECT_EQ(kernels::CoefficientScale(format, c), int(k)) << "c " << c << " format " << int(format);
+            } else {
+                try {
+                    kernels::CoefficientScale(format, c);
+                    ADD_FAILURE() << "no error for c " << c << " format " << int(format);
+                } catch (const ERangeError& e) {
+                    const std::string text = e.what();
+                    EXPECT_NE(text.find("Coefficient"), std::string::npos) << text;
+                    EXPECT_NE(text.find(wide ? "0..65535" : "0..255"), std::string::npos) << text;
+                }
+            }
+        }
+    }
+}
+
+TEST(CombineCoefficient, NotANumberOrInfinityIsARangeError) {
+    for (TPXVideoFormat format : KFormats) {
+        EXPECT_THROW(kernels::CoefficientScale(format, std::nan("")), ERangeError);
+        EXPECT_THROW(kernels::CoefficientScale(format, HUGE_VAL), ERangeError);
+        TTestFrame f(format, 3, 3, 0, 41);
+        const TTestFrame before = f;
+        EXPECT_THROW(kernels::ApplyCoefficient(format, f.Px(0, 0), f.Step, {3, 3}, std::nan(""), 0, true),
+                     ERangeError);
+        EXPECT_THROW(kernels::ApplyCoefficient(format, f.Px(0, 0), f.Step, {3, 3}, 7.0, 0, true), ERangeError);
+        EXPECT_EQ(f.Bytes, before.Bytes) << "a refused coefficient changed the data";
+    }
+}
+
+TEST(CombineCoefficient, ScalingMultipliesEverySampleAndRounds) {
+    const double coefficients[] = {0.5, 0.3, 0.77, 1.0038, 0.0042};
+    uint32_t seed = 50;
+    for (TPXVideoFormat format : KFormats)
+        for (double c : coefficients) {
+            const bool wide = format == vfGray16;
+            const double k = ReferenceK(c, wide ? 65280.0 : 255.0), max = wide ? 65535.0 : 255.0;
+            if (k > max) continue;
+            const TTestFrame before(format, 39, 5, 6, seed++);
+            TTestFrame f = before;
+            kernels::ApplyCoefficient(format, f.Px(1, 1), f.Step, {37, 3}, c, 0x12345678u, true);
+            const int pb = f.PixelBytes();
+            for (int y = 0; y < 5; ++y)
+                for (std::ptrdiff_t i = 0; i < f.Step; i += wide ? 2 : 1) {
+                    const std::size_t at = std::size_t(y * f.Step + i);
+                    const int x = int(i / pb);
+                    const bool inside = i < 39 * pb && x >= 1 && x < 38 && y >= 1 && y < 4;
+                    int64_t s = before.Bytes[at], got = f.Bytes[at];
+                    if (wide) {
+                        uint16_t v, g;
+                        std::memcpy(&v, &before.Bytes[at], 2);
+                        std::memcpy(&g, &f.Bytes[at], 2);
+                        s = v, got = g;
+                    }
+                    const int64_t want = inside ? std::llround(double(s) * k / max) : s;
+                    ASSERT_EQ(got, want) << "c " << c << " format " << int(format) << " byte " << i << " row " << y;
+                }
+        }
+}
+
+TEST(CombineCoefficient, OneLeavesTheInputAndZeroFillsWithTheBackgroundByFormat) {
+    const uint32_t background = 0x80C0A030u;  // alpha 0x80, red 0xC0, green 0xA0, blue 0x30
+    for (TPXVideoFormat format : KFormats)
+        for (bool first : {true, false}) {
+            const TTestFrame before(format, 6, 4, 2, 60);
+            TTestFrame f = before;
+            kernels::ApplyCoefficient(format, f.Px(0, 0), f.Step, {6, 4}, 1.0, background, first);
+            EXPECT_EQ(f.Bytes, before.Bytes);
+            kernels::ApplyCoefficient(format, f.Px(1, 1), f.Step, {4, 2}, 0.0, background, first);
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 6; ++x) {
+                    const bool inside = x >= 1 && x < 5 && y >= 1 && y < 3;
+                    const uint8_t* got = f.Px(x, y);
+                    const uint8_t* old = before.Px(x, y);
+                    if (!inside) {
+                        EXPECT_EQ(std::memcmp(got, old, std::size_t(f.PixelBytes())), 0);
+                        continue;
+                    }
+                    switch (format) {
+                    case vfGray8: EXPECT_EQ(got[0], 0xC0); break;
+                    case vfGray16: {
+                        uint16_t v;
+                        std::memcpy(&v, got, 2);
+                        EXPECT_EQ(v, 0xC0);
+                        break;
+                    }
+                    case vfRGB24:
+                        EXPECT_EQ(got[0], 0x30);
+                        EXPECT_EQ(got[1], 0xA0);
+                        EXPECT_EQ(got[2], 0xC0);
+                        break;
+                    default:
+                        EXPECT_EQ(got[0], 0x30);
+                        EXPECT_EQ(got[1], 0xA0);
+                        EXPECT_EQ(got[2], 0xC0);
+                        EXPECT_EQ(got[3], first ? 0x80 : old[3]) << "alpha, first input " << first;
+                    }
+                }
+        }
+}
+
+TEST(CombineCoefficient, ZeroOnInputOneWithAddGivesBackgroundPlusInputTwo) {
+    const uint32_t background = 0x00281E14u;  // red 40, green 30, blue 20
+    for (TPXVideoFormat format : {vfGray8, vfRGB24}) {
+        TTestFrame a(format, 9, 4, 0, 70), b(format, 9, 4, 0, 71), dst(format, 9, 4, 0, 72);
+        const TTestFrame cb = b;
+        kernels::ApplyCoefficient(format, a.Px(0, 0), a.Step, {9, 4}, 0.0, background, true);
+        kernels::CombineOp(coAdd, format, a.Px(0, 0), a.Step, b.Px(0, 0), b.Step, dst.Px(0, 0), dst.Step, {9, 4});
+        const int bgBytes[3] = {20, 30, 40};
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 9; ++x)
+                for (int c = 0; c < a.PixelBytes(); ++c) {
+                    const int bgc = format == vfGray8 ? 40 : bgBytes[c];
+                    ASSERT_EQ(dst.Px(x, y)[c], std::min(255, bgc + cb.Px(x, y)[c])) << x << "," << y;
+                }
+    }
+}
+
+}  // namespace
+}  // namespace pixora

@@ -1,0 +1,646 @@
+// The video mixer against a slow per-pixel model of its composition: channel order, offsets and
+// clipping, coefficients, every operation in every native format, the canvas geometry of each
+// size mode, stopped and slow channels, 64 channels, channels far outside the canvas, the
+// channel collection and its pins, bad coefficients, and settings changed while frames run.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "filters/combine/PXVideoMixer.h"
+#include "platform/filters/PXCommonGen.h"
+#include "tests/support/FilterHarness.h"
+
+namespace pixora {
+namespace {
+
+using namespace std::chrono_literals;
+
+// ---- A plain image for the model: samples as integers, interleaved.
+
+struct TImage {
+    int Width = 0, Height = 0, Channels = 1;
+    TPXVideoFormat Format = vfGray8;
+    std::vector<int> S;
+    int& At(int x, int y, int c) { return S[(std::size_t(y) * std::size_t(Width) + std::size_t(x)) * std::size_t(Channels) + std::size_t(c)]; }
+    int At(int x, int y, int c) const {
+        return S[(std::size_t(y) * std::size_t(Width) + std::size_t(x)) * std::size_t(Channels) + std::size_t(c)];
+    }
+};
+
+int Max(TPXVideoFormat f) { return f == vfGray16 ? 65535 : 255; }
+int Chans(TPXVideoFormat f) { return f == vfRGBA32 ? 4 : f == vfRGB24 ? 3 : 1; }
+
+TImage Random(int w, int h, TPXVideoFormat f, std::mt19937& random) {
+    TImage img{w, h, Chans(f), f, {}};
+    img.S.resize(std::size_t(w) * std::size_t(h) * std::size_t(img.Channels));
+    for (int& s : img.S) {
+        // Plenty of zeros and extremes: they exercise saturation and division by zero.
+        const unsigned pick = random() % 8;
+        s = pick == 0 ? 0 : pick == 1 ? Max(f) : int(random() % unsigned(Max(f) + 1));
+    }
+    return img;
+}
+
+IPXImageBuffer ToFrame(const TImage& img) {
+    IPXImageBuffer frame = TPXImageBuffer::CreateSize(img.Width, img.Height, img.Format);
+    uint8_t* row = frame->GetWritePointer();
+    for (int y = 0; y < img.Height; ++y, row += frame->GetLineSize())
+        for (int x = 0; x < img.Width; ++x)
+            for (int c = 0; c < img.Channels; ++c) {
+                if (img.Format == vfGray16) reinterpret_cast<uint16_t*>(row)[x] = uint16_t(img.At(x, y, c));
+                else row[x * img.Channels + c] = uint8_t(img.At(x, y, c));
+            }
+    return frame;
+}
+
+TImage FromFrame(const IPXImageBuffer& frame) {
+    TImage img{frame->GetWidth(), frame->GetHeight(), Chans(frame->GetFormat()), frame->GetFormat(), {}};
+    img.S.resize(std::size_t(img.Width) * std::size_t(img.Height) * std::size_t(img.Channels));
+    const uint8_t* row = frame->GetReadPointer();
+    for (int y = 0; y < img.Height; ++y, row += frame->GetLineSize())
+        for (int x = 0; x < img.Width; ++x)
+            for (int c = 0; c < img.Channels; ++c)
+                img.At(x, y, c) = img.Format == vfGray16 ? reinterpret_cast<const uint16_t*>(row)[x] : row[x * img.Channels + c];
+    return img;
+}
+
+// ---- The model of the composition
+
+struct TModelChannel {
+    bool Enabled = true;
+    double Coefficient = 1.0;
+    TPXCombineOperation Op = coAdd;
+    int X = 0, Y = 0;                // offset
+    std::optional<TImage> Frame;     // what it draws (current or last frame)
+    int KnownWidth = 0, KnownHeight = 0;
+};
+
+// Background bytes: blue bits 0..7, green 8..15, red 16..23, alpha 24..31; grey formats take
+// the red byte as their sample.
+TImage Background(int w, int h, TPXVideoFormat f, uint32_t color) {
+    TImage img{w, h, Chans(f), f, std::vector<int>(std::size_t(w) * std::size_t(h) * std::size_t(Chans(f)))};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < img.Channels; ++c)
+                img.At(x, y, c) = img.Channels == 1 ? int((color >> 16) & 255) : int((color >> (8 * c)) & 255);
+    if (f == vfRGBA32) {
+        // the opaque colour elsewhere; RGBA keeps the colour's alpha
+    }
+    return img;
+}
+
+int RoundHalfEven(double v) {
+    return int(std::nearbyint(v));  // the default rounding mode is to nearest, ties to even
+}
+
+int Apply(TPXCombineOperation op, int a, int b, int max) {
+    switch (op) {
+    case coAdd: return std::min(a + b, max);
+    case coSubtract: return std::max(b - a, 0);
+    case coMultiply: return int(std::min<int64_t>(int64_t(a) * b, max));
+    case coDivide: {
+        if (a == 0) return b == 0 ? 0 : max;
+        int q = b / a;
+        const int r = b % a;
+        if (2 * r > a || (2 * r == a && (q & 1))) ++q;
+        return std::min(q, max);
+    }
+    case coOr: return a | b;
+    case coAnd: return a & b;
+    case coXor: return a ^ b;
+    case coAbsDiff: return std::abs(a - b);
+    case coCopy: return a;
+    }
+    return b;
+}
+
+TImage ModelMix(TPXVideoFormat f, int width, int height, int originX, int originY, uint32_t background,
+                const std::vector<TModelChannel>& channels) {
+    const uint32_t fill = f == vfRGBA32 ? background : (background | 0xFF000000u);
+    std::optional<TImage> canvas;
+    const int max = Max(f);
+    for (const TModelChannel& ch : channels) {
+        if (!ch.Enabled || !(ch.Coefficient > 0)) continue;
+        const int fw = ch.Frame ? ch.Frame->Width : ch.KnownWidth, fh = ch.Frame ? ch.Frame->Height : ch.KnownHeight;
+        if (fw < 1 || fh < 1) continue;
+        const int64_t x = int64_t(ch.X) + originX, y = int64_t(ch.Y) + originY;
+        if (x > width || y > height || x + fw < 0 || y + fh < 0) continue;
+        const TImage frame = ch.Frame ? *ch.Frame : Background(fw, fh, f, fill);
+        if (!canvas) {
+            if (ch.Coefficient == 1.0 && x == 0 && y == 0 && fw == width && fh == height) {
+                canvas = frame;
+                continue;
+            }
+            canvas = Background(width, height, f, fill);
+        }
+        const int k = f == vfGray16 ? RoundHalfEven(ch.Coefficient * 65280) : RoundHalfEven(ch.Coefficient * 255);
+        for (int py = int(std::max<int64_t>(y, 0)); py < std::min<int64_t>(y + fh, height); ++py)
+            for (int px = int(std::max<int64_t>(x, 0)); px < std::min<int64_t>(x + fw, width); ++px) {
+                const int sx = int(px - x), sy = int(py - y);
+                if (f == vfRGBA32) {
+                    // A over B: colour = a·fg + (1 − a)·b·bg, alpha = a + (1 − a)·b, rounded.
+                    const int64_t fa = frame.At(sx, sy, 3), ba = canvas->At(px, py, 3);
+                    for (int c = 0; c < 3; ++c) {
+                        const int64_t num = fa * frame.At(sx, sy, c) * 255 + (255 - fa) * ba * canvas->At(px, py, c);
+                        canvas->At(px, py, c) = int((2 * num + 65025) / (2 * 65025));
+                    }
+                    const int64_t num = fa * 255 + (255 - fa) * ba;
+                    canvas->At(px, py, 3) = int((2 * num + 255) / (2 * 255));
+                }
+                for (int c = 0; c < frame.Channels; ++c) {
+                    int a = frame.At(sx, sy, c);
+                    if (ch.Coefficient != 1.0) a = int((int64_t(a) * k * 2 + max) / (2 * int64_t(max)));
+                    if (f == vfRGBA32 && c == 3 && ch.Op != coAbsDiff) continue;  // canvas alpha stays
+                    canvas->At(px, py, c) = Apply(ch.Op, a, canvas->At(px, py, c), max);
+                }
+            }
+    }
+    if (!canvas) canvas = Background(width, height, f, fill);
+    return *canvas;
+}
+
+// ---- Driving the mixer
+
+class TRecorder {
+public:
+    TRecorder()
+        : Pin(nullptr, "Recorder", TPinDataType::Video, [this](TLRSinkPin&, const ILRNotifyOperation& op) {
+              std::lock_guard guard(Mutex);
+              if (auto* start = As<TLRStartFrameOperation>(op)) Starts.push_back(*start);
+              if (auto* buffer = As<TLRSuppliedBufferOperation>(op)) Frames.push_back(TPXImageBuffer::CreateUniversal(buffer->Data));
+              if (op.Kind() == TOperationKind::Stop) ++Stops;
+              Changed.notify_all();
+              return true;
+          }) {}
+    bool WaitFrames(std::size_t n) {
+        std::unique_lock lock(Mutex);
+        return Changed.wait_for(lock, 20s, [&] { return Frames.size() >= n; });
+    }
+    TLRSinkPin Pin;
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    std::vector<TLRStartFrameOperation> Starts;
+    std::vector<IPXImageBuffer> Frames;
+    int Stops = 0;
+};
+
+struct TFeed {
+    TFeed() : Pin(nullptr, "Feed", TPinDataType::Video) {}
+    TLRSourcePin Pin;
+    void Start(int w, int h, TPXVideoFormat f) { Pin.Notify(TLRStartFrameOperation::Make(w, h, f, 400000)); }
+    void Send(const IPXImageBuffer& frame, int64_t index) {
+        frame->SetTimeStamp({true, index * 400000, (index + 1) * 400000});
+        Pin.Notify(TLRSuppliedBufferOperation::Make(frame));
+    }
+    void Stop() { Pin.Notify(TLRStopOperation::Make()); }
+};
+
+struct TMixRig {
+    explicit TMixRig(int channels) : Feeds(std::size_t(channels)) {
+        for (int i = 0; i < channels; ++i) {
+            Mixer.AddChannel();
+            Feeds[std::size_t(i)].Pin.Connect(static_cast<TLRSinkPin&>(Mixer.InputPins[i]));
+        }
+        Mixer.OutputPin.Connect(Out.Pin);
+    }
+    TPXVideoMixerChannelItem& Ch(int i) { return Mixer.GetChannels()[i]; }
+    TRecorder Out;
+    std::vector<TFeed> Feeds;
+    TPXVideoMixer Mixer;
+};
+
+const TPXVideoFormat KFormats[] = {vfRGB24, vfRGBA32, vfGray8, vfGray16};
+const TPXCombineOperation KOps[] = {coAdd, coSubtract, coMultiply, coDivide, coOr, coAnd, coXor, coAbsDiff, coCopy};
+
+// The wrapping rectangle of the channels at their offsets, by brute force over covered pixels.
+TRect ModelWrapping(const std::vector<TModelChannel>& channels) {
+    int x0 = 1 << 30, y0 = 1 << 30, x1 = -(1 << 30), y1 = -(1 << 30);
+    for (const auto& ch : channels) {
+        x0 = std::min(x0, ch.X), y0 = std::min(y0, ch.Y);
+        x1 = std::max(x1, ch.X + ch.KnownWidth), y1 = std::max(y1, ch.Y + ch.KnownHeight);
+    }
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+TEST(VideoMixer, ComposesLikeTheModelInEveryFormatOperationAndPlacement) {
+    std::mt19937 random(2024);
+    const double coefficients[] = {1.0, 1.0, 0.5, 0.3, 0.0, -1.0, 0.77};
+    for (TPXVideoFormat format : KFormats)
+        for (int trial = 0; trial < 12; ++trial) {
+            const int count = 1 + trial % 4;
+            TMixRig rig(count);
+            rig.Mixer.SetBackgroundColor(uint32_t(random()));
+            std::vector<TModelChannel> model(static_cast<std::size_t>(count));
+            for (int i = 0; i < count; ++i) {
+                auto& m = model[std::size_t(i)];
+                m.KnownWidth = 1 + int(random() % 9);
+                m.KnownHeight = 1 + int(random() % 7);
+                m.X = int(random() % 11) - 5;
+                m.Y = int(random() % 11) - 5;
+                m.Op = KOps[(std::size_t(trial) + std::size_t(i) * 3 + random() % 2) % 9];
+                m.Coefficient = coefficients[random() % 7];
+                m.Enabled = random() % 6 != 0;
+                rig.Ch(i).GetOffset().SetCX(m.X);
+                rig.Ch(i).GetOffset().SetCY(m.Y);
+                rig.Ch(i).SetCombineOperation(m.Op);
+                rig.Ch(i).SetCoefficient(m.Coefficient);
+                rig.Ch(i).SetEnabled(m.Enabled);
+            }
+            for (int i = 0; i < count; ++i)
+                rig.Feeds[std::size_t(i)].Start(model[std::size_t(i)].KnownWidth, model[std::size_t(i)].KnownHeight, format);
+            ASSERT_FALSE(rig.Out.Starts.empty());
+            const TRect wrap = ModelWrapping(model);
+            EXPECT_EQ(rig.Out.Starts.back().Width, wrap.Width);
+            EXPECT_EQ(rig.Out.Starts.back().Height, wrap.Height);
+            EXPECT_EQ(rig.Out.Starts.back().Format, format);
+            for (int frameIndex = 0; frameIndex < 2; ++frameIndex) {
+                for (int i = 0; i < count; ++i) {
+                    auto& m = model[std::size_t(i)];
+                    m.Frame = Random(m.KnownWidth, m.KnownHeight, format, random);
+                    rig.Feeds[std::size_t(i)].Send(ToFrame(*m.Frame), frameIndex);
+                }
+                ASSERT_EQ(rig.Out.Frames.size(), std::size_t(frameIndex + 1)) << FormatName(format) << " trial " << trial;
+                const TImage got = FromFrame(rig.Out.Frames.back());
+                const TImage expected =
+                    ModelMix(format, wrap.Width, wrap.Height, -wrap.X, -wrap.Y, rig.Mixer.GetBackgroundColor(), model);
+                ASSERT_EQ(got.S, expected.S) << FormatName(format) << " trial " << trial << " frame " << frameIndex;
+            }
+        }
+}
+
+TEST(VideoMixer, LargeChannelsDrawnInBandsMatchTheModel) {
+    // Channels of 400 × 300 (over a quarter megabyte) are drawn in bands on the band pool.
+    for (int threads : {1, 2, 3})
+        for (TPXVideoFormat format : {vfRGBA32, vfGray16, vfRGB24}) {
+            testharness::TPoolThreads pool(threads);
+            std::mt19937 random(unsigned(threads * 10 + int(format)));
+            TMixRig rig(3);
+            rig.Mixer.SetStartIfNotAllRunning(false);
+            std::vector<TModelChannel> model(3);
+            const TPXCombineOperation ops[] = {coAdd, coSubtract, coAbsDiff};
+            for (int i = 0; i < 3; ++i) {
+                auto& m = model[std::size_t(i)];
+                m.KnownWidth = 400, m.KnownHeight = 300;
+                m.X = i * 37, m.Y = i * 23;
+                m.Op = ops[i];
+                m.Coefficient = i == 1 ? 0.6 : 1.0;
+                rig.Ch(i).GetOffset().SetCX(m.X);
+                rig.Ch(i).GetOffset().SetCY(m.Y);
+                rig.Ch(i).SetCombineOperation(m.Op);
+                rig.Ch(i).SetCoefficient(m.Coefficient);
+                rig.Feeds[std::size_t(i)].Start(400, 300, format);
+            }
+            for (int i = 0; i < 3; ++i) {
+                auto& m = model[std::size_t(i)];
+                m.Frame = Random(400, 300, format, random);
+                rig.Feeds[std::size_t(i)].Send(ToFrame(*m.Frame), 0);
+            }
+            ASSERT_EQ(rig.Out.Frames.size(), 1u);
+            const TRect wrap = ModelWrapping(model);
+            EXPECT_EQ(FromFrame(rig.Out.Frames[0]).S,
+                      ModelMix(format, wrap.Width, wrap.Height, -wrap.X, -wrap.Y, 0, model).S)
+                << FormatName(format) << ", " << threads << " pool thread(s)";
+        }
+}
+
+TEST(VideoMixer, SingleChannelCoveringTheCanvasPassesUnchangedWhateverTheOperation) {
+    std::mt19937 random(5);
+    for (TPXCombineOperation op : KOps) {
+        TMixRig rig(1);
+        rig.Ch(0).SetCombineOperation(op);
+        rig.Mixer.SetBackgroundColor(0xFF102030u);
+        rig.Feeds[0].Start(7, 5, vfRGB24);
+        const TImage input = Random(7, 5, vfRGB24, random);
+        const IPXImageBuffer frame = ToFrame(input);
+        rig.Feeds[0].Send(frame, 0);
+        ASSERT_EQ(rig.Out.Frames.size(), 1u);
+        EXPECT_EQ(FromFrame(rig.Out.Frames[0]).S, input.S) << "op " << int(op);
+        EXPECT_NE(rig.Out.Frames[0].Get(), frame.Get()) << "a frame object of its own";
+        EXPECT_EQ(FromFrame(frame).S, input.S) << "the input is never written";
+    }
+}
+
+TEST(VideoMixer, DisabledOnlyChannelGivesBackgroundFrames) {
+    for (TPXVideoFormat format : KFormats) {
+        TMixRig rig(1);
+        rig.Mixer.SetBackgroundColor(0x80C0A060u);
+        rig.Ch(0).SetEnabled(false);
+        rig.Feeds[0].Start(3, 2, format);
+        std::mt19937 random(1);
+        rig.Feeds[0].Send(ToFrame(Random(3, 2, format, random)), 0);
+        ASSERT_EQ(rig.Out.Frames.size(), 1u) << FormatName(format);
+        EXPECT_EQ(FromFrame(rig.Out.Frames[0]).S,
+                  Background(3, 2, format, format == vfRGBA32 ? 0x80C0A060u : 0xFFC0A060u).S)
+            << FormatName(format);
+    }
+}
+
+TEST(VideoMixer, CanvasSizeAndOriginFollowTheSizeMode) {
+    struct TCase {
+        TPXCombineSizeMode Mode;
+        int W, H, OX, OY;
+    };
+    // Channel 0: 10 × 8 at (0, 0); channel 1: 6 × 12 at (7, -3). Wrapping: x 0..13, y -3..9;
+    // intersection: x 7..10, y 0..8.
+    const TCase cases[] = {{smWrappingRect, 13, 12, 0, 3}, {smIntersect, 3, 8, -7, 0},
+                           {smHorizontalIntersect, 13, 8, 0, 0}, {smVerticalIntersect, 3, 12, -7, 3},
+                           {smCustom, 20, 15, 0, 0}};
+    for (const TCase& c : cases) {
+        TMixRig rig(2);
+        rig.Mixer.GetFrameSize().SetSizeMode(c.Mode);
+        rig.Mixer.GetFrameSize().SetWidth(20);
+        rig.Mixer.GetFrameSize().SetHeight(15);
+        rig.Ch(1).GetOffset().SetCX(7);
+        rig.Ch(1).GetOffset().SetCY(-3);
+        rig.Feeds[0].Start(10, 8, vfGray8);
+        rig.Feeds[1].Start(6, 12, vfGray8);
+        ASSERT_FALSE(rig.Out.Starts.empty());
+        EXPECT_EQ(rig.Out.Starts.back().Width, c.W) << int(c.Mode);
+        EXPECT_EQ(rig.Out.Starts.back().Height, c.H) << int(c.Mode);
+        EXPECT_EQ(rig.Mixer.OutputOrigin(), (TPXPoint{c.OX, c.OY})) << int(c.Mode);
+        // And the frame drawn there matches the model.
+        std::mt19937 random(3);
+        std::vector<TModelChannel> model(2);
+        model[0].Frame = Random(10, 8, vfGray8, random);
+        model[1].Frame = Random(6, 12, vfGray8, random);
+        model[1].X = 7, model[1].Y = -3;
+        rig.Feeds[0].Send(ToFrame(*model[0].Frame), 0);
+        rig.Feeds[1].Send(ToFrame(*model[1].Frame), 0);
+        ASSERT_EQ(rig.Out.Frames.size(), 1u);
+        EXPECT_EQ(FromFrame(rig.Out.Frames[0]).S, ModelMix(vfGray8, c.W, c.H, c.OX, c.OY, 0, model).S) << int(c.Mode);
+    }
+}
+
+TEST(VideoMixer, ChannelsThatDoNotOverlapUnderIntersectGiveAClearError) {
+    testharness::TErrorLog errors;
+    TMixRig rig(2);
+    rig.Mixer.GetFrameSize().SetSizeMode(smIntersect);
+    rig.Ch(1).GetOffset().SetCX(10);  // touching edges: zero pixels in common
+    rig.Feeds[0].Start(10, 4, vfGray8);
+    rig.Feeds[1].Start(10, 4, vfGray8);
+    ASSERT_FALSE(errors.Messages().empty());
+    std::mt19937 random(1);
+    rig.Feeds[0].Send(ToFrame(Random(10, 4, vfGray8, random)), 0);
+    rig.Feeds[1].Send(ToFrame(Random(10, 4, vfGray8, random)), 0);
+    EXPECT_TRUE(rig.Out.Frames.empty()) << "no output without a size";
+    EXPECT_NE(errors.Joined().find("do not overlap"), std::string::npos) << errors.Joined();
+}
+
+TEST(VideoMixer, SixtyFourChannelsTileTheCanvas) {
+    std::mt19937 random(64);
+    TMixRig rig(64);
+    std::vector<TModelChannel> model(64);
+    for (int i = 0; i < 64; ++i) {
+        model[std::size_t(i)].X = (i % 8) * 4 - 2;  // overlapping neighbours by 2 pixels
+        model[std::size_t(i)].Y = (i / 8) * 3;
+        model[std::size_t(i)].KnownWidth = 6, model[std::size_t(i)].KnownHeight = 3;
+        model[std::size_t(i)].Op = KOps[std::size_t(i) % 9];
+        rig.Ch(i).GetOffset().SetCX(model[std::size_t(i)].X);
+        rig.Ch(i).GetOffset().SetCY(model[std::size_t(i)].Y);
+        rig.Ch(i).SetCombineOperation(model[std::size_t(i)].Op);
+        rig.Feeds[std::size_t(i)].Start(6, 3, vfRGB24);
+    }
+    ASSERT_FALSE(rig.Out.Starts.empty());
+    EXPECT_EQ(rig.Out.Starts.back().Width, 7 * 4 + 6);
+    EXPECT_EQ(rig.Out.Starts.back().Height, 24);
+    for (int i = 0; i < 64; ++i) {
+        model[std::size_t(i)].Frame = Random(6, 3, vfRGB24, random);
+        rig.Feeds[std::size_t(i)].Send(ToFrame(*model[std::size_t(i)].Frame), 0);
+        EXPECT_EQ(rig.Out.Frames.size(), i == 63 ? 1u : 0u) << "the set completes with the last channel";
+    }
+    ASSERT_EQ(rig.Out.Frames.size(), 1u);
+    EXPECT_EQ(FromFrame(rig.Out.Frames[0]).S, ModelMix(vfRGB24, 34, 24, 2, 0, 0, model).S);
+}
+
+TEST(VideoMixer, OffsetsFarOutsideTheCanvasAreClipped) {
+    std::mt19937 random(9);
+    const int far = 2'000'000'000;
+    TMixRig rig(4);
+    rig.Mixer.GetFrameSize().SetSizeMode(smCustom);
+    rig.Mixer.GetFrameSize().SetWidth(16);
+    rig.Mixer.GetFrameSize().SetHeight(12);
+    std::vector<TModelChannel> model(4);
+    const int offsets[4][2] = {{-10, -10}, {far, 0}, {-far, -far}, {12, 9}};
+    for (int i = 0; i < 4; ++i) {
+        model[std::size_t(i)].X = offsets[i][0], model[std::size_t(i)].Y = offsets[i][1];
+        rig.Ch(i).GetOffset().SetCX(offsets[i][0]);
+        rig.Ch(i).GetOffset().SetCY(offsets[i][1]);
+        rig.Feeds[std::size_t(i)].Start(20, 15, vfRGBA32);
+    }
+    ASSERT_FALSE(rig.Out.Starts.empty());
+    for (int i = 0; i < 4; ++i) {
+        model[std::size_t(i)].Frame = Random(20, 15, vfRGBA32, random);
+        rig.Feeds[std::size_t(i)].Send(ToFrame(*model[std::size_t(i)].Frame), 0);
+    }
+    ASSERT_EQ(rig.Out.Frames.size(), 1u);
+    EXPECT_EQ(FromFrame(rig.Out.Frames[0]).S, ModelMix(vfRGBA32, 16, 12, 0, 0, 0, model).S);
+}
+
+TEST(VideoMixer, StoppedChannelDrawsItsLastFrameOrTheBackgroundOverItsArea) {
+    for (bool lastFrame : {false, true}) {
+        std::mt19937 random(4);
+        TMixRig rig(2);
+        rig.Mixer.SetBackgroundColor(0x00406080u);
+        rig.Ch(1).SetLastFrameOnStop(lastFrame);
+        rig.Ch(1).GetOffset().SetCX(2);
+        rig.Feeds[0].Start(6, 4, vfRGB24);
+        rig.Feeds[1].Start(3, 3, vfRGB24);
+        std::vector<TModelChannel> model(2);
+        model[1].X = 2, model[1].KnownWidth = 3, model[1].KnownHeight = 3;
+        model[0].Frame = Random(6, 4, vfRGB24, random);
+        model[1].Frame = Random(3, 3, vfRGB24, random);
+        rig.Feeds[0].Send(ToFrame(*model[0].Frame), 0);
+        rig.Feeds[1].Send(ToFrame(*model[1].Frame), 0);
+        rig.Feeds[1].Stop();
+        model[0].Frame = Random(6, 4, vfRGB24, random);
+        rig.Feeds[0].Send(ToFrame(*model[0].Frame), 1);
+        ASSERT_EQ(rig.Out.Frames.size(), 2u);
+        if (!lastFrame) model[1].Frame.reset();
+        EXPECT_EQ(FromFrame(rig.Out.Frames[1]).S, ModelMix(vfRGB24, 6, 4, 0, 0, 0x00406080u, model).S)
+            << "LastFrameOnStop " << lastFrame;
+    }
+}
+
+TEST(VideoMixer, IgnoreRateChannelKeepsShowingItsLatestFrame) {
+    std::mt19937 random(8);
+    TMixRig rig(2);
+    rig.Ch(1).SetIgnoreRate(true);
+    rig.Ch(1).SetCombineOperation(coCopy);
+    rig.Ch(1).GetOffset().SetCX(1);
+    rig.Feeds[0].Start(4, 4, vfGray8);
+    rig.Feeds[1].Start(2, 2, vfGray8);
+    std::vector<TModelChannel> model(2);
+    model[1].X = 1;
+    model[1].Op = coCopy;
+    model[1].Frame = Random(2, 2, vfGray8, random);
+    rig.Feeds[1].Send(ToFrame(*model[1].Frame), 0);  // once only: a very slow channel
+    for (int k = 0; k < 4; ++k) {
+        model[0].Frame = Random(4, 4, vfGray8, random);
+        rig.Feeds[0].Send(ToFrame(*model[0].Frame), k);
+        ASSERT_EQ(rig.Out.Frames.size(), std::size_t(k + 1));
+        EXPECT_EQ(FromFrame(rig.Out.Frames.back()).S, ModelMix(vfGray8, 4, 4, 0, 0, 0, model).S) << "frame " << k;
+    }
+}
+
+TEST(VideoMixer, MixedInputFormatsAreConvertedToTheStreamFormat) {
+    std::mt19937 random(12);
+    TMixRig rig(2);
+    rig.Feeds[0].Start(4, 3, vfGray8);
+    rig.Feeds[1].Start(4, 3, vfRGB24);
+    ASSERT_FALSE(rig.Out.Starts.empty());
+    ASSERT_EQ(rig.Out.Starts.back().Format, vfRGB24) << "grey with colour never gives grey";
+    std::vector<TModelChannel> model(2);
+    const TImage grey = Random(4, 3, vfGray8, random);
+    model[1].Frame = Random(4, 3, vfRGB24, random);
+    IPXImageBuffer converted = ToFrame(grey);
+    converted->ConvertToFormat(vfRGB24);  // the platform's conversion, as the mixer must use
+    model[0].Frame = FromFrame(converted);
+    rig.Feeds[0].Send(ToFrame(grey), 0);
+    rig.Feeds[1].Send(ToFrame(*model[1].Frame), 0);
+    ASSERT_EQ(rig.Out.Frames.size(), 1u);
+    EXPECT_EQ(FromFrame(rig.Out.Frames[0]).S, ModelMix(vfRGB24, 4, 3, 0, 0, 0, model).S);
+}
+
+TEST(VideoMixer, CoefficientOutOfRangeIsReportedAndTheFrameDropped) {
+    testharness::TErrorLog errors;
+    TMixRig rig(2);
+    rig.Ch(1).SetCoefficient(2.0);  // k = 510 does not fit 8-bit samples
+    rig.Feeds[0].Start(2, 2, vfGray8);
+    rig.Feeds[1].Start(2, 2, vfGray8);
+    std::mt19937 random(2);
+    rig.Feeds[0].Send(ToFrame(Random(2, 2, vfGray8, random)), 0);
+    rig.Feeds[1].Send(ToFrame(Random(2, 2, vfGray8, random)), 0);
+    EXPECT_TRUE(rig.Out.Frames.empty());
+    ASSERT_EQ(errors.Messages().size(), 1u);
+    rig.Ch(1).SetCoefficient(0.5);
+    rig.Feeds[0].Send(ToFrame(Random(2, 2, vfGray8, random)), 1);
+    rig.Feeds[1].Send(ToFrame(Random(2, 2, vfGray8, random)), 1);
+    EXPECT_EQ(rig.Out.Frames.size(), 1u) << "the stream goes on";
+}
+
+TEST(VideoMixer, AfterStopZeroSendsBackgroundFrames) {
+    TMixRig rig(1);
+    rig.Mixer.SetAfterStop(asZero);
+    rig.Mixer.SetBackgroundColor(0x11223344u);
+    rig.Feeds[0].Start(3, 2, vfRGBA32);
+    std::mt19937 random(3);
+    rig.Feeds[0].Send(ToFrame(Random(3, 2, vfRGBA32, random)), 0);
+    rig.Feeds[0].Stop();
+    ASSERT_TRUE(rig.Out.WaitFrames(3));
+    rig.Mixer.Close();
+    std::lock_guard guard(rig.Out.Mutex);
+    for (std::size_t i = 1; i < rig.Out.Frames.size(); ++i)
+        EXPECT_EQ(FromFrame(rig.Out.Frames[i]).S, Background(3, 2, vfRGBA32, 0x11223344u).S) << "frame " << i;
+    EXPECT_EQ(rig.Out.Stops, 1);
+}
+
+TEST(VideoMixerChannels, PinsFollowTheCollection) {
+    TPXVideoMixer mixer;
+    EXPECT_EQ(mixer.InputPins.Count(), 0);
+    auto& a = mixer.AddChannel();
+    auto& b = mixer.AddChannel();
+    mixer.AddChannel();
+    ASSERT_EQ(mixer.InputPins.Count(), 3);
+    EXPECT_EQ(&mixer.InputPins[0], a.GetInputPin());
+    EXPECT_EQ(&mixer.InputPins[1], b.GetInputPin());
+    EXPECT_EQ(&mixer.FindPin("InputPins[2]"), mixer.GetChannels()[2].GetInputPin());
+    mixer.GetChannels().Delete(0);
+    ASSERT_EQ(mixer.InputPins.Count(), 2);
+    EXPECT_EQ(&mixer.InputPins[0], b.GetInputPin());
+    EXPECT_EQ(mixer.InputPins[0].Name(), "InputPins0");
+
+    // Persisted and loaded: the same channels, each with its pin and settings.
+    b.SetCoefficient(0.25);
+    b.SetCombineOperation(coXor);
+    b.GetOffset().SetCX(-7);
+    b.SetIgnoreRate(true);
+    nlohmann::json saved;
+    SaveProperties(mixer, saved);
+    TPXVideoMixer copy;
+    LoadProperties(copy, saved);
+    ASSERT_EQ(copy.InputPins.Count(), 2);
+    EXPECT_EQ(copy.GetChannels()[0].GetCoefficient(), 0.25);
+    EXPECT_EQ(copy.GetChannels()[0].GetCombineOperation(), coXor);
+    EXPECT_EQ(copy.GetChannels()[0].GetOffset().GetCX(), -7);
+    EXPECT_TRUE(static_cast<TPXLRMixerQueuedImageSinkPin&>(copy.InputPins[0]).IgnoreRate);
+    mixer.GetChannels().Clear();
+    EXPECT_EQ(mixer.InputPins.Count(), 0);
+}
+
+// ---- Settings changed while frames run (ThreadSanitizer suite)
+
+class TGreySource final : public TPXCommonGen {
+public:
+    static const TPropertyTable& Properties() {
+        static const TPropertyTable table = TPropertyTable::Of<TGreySource, TPXCommonGen>("TGreySource", {});
+        return table;
+    }
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+    ~TGreySource() override { Stop(); }
+
+protected:
+    TSize GetImageSize() const override { return {32, 24}; }
+    TPXVideoFormat GetVideoFormat() const override { return vfRGB24; }
+    bool GenerateFrame(IPXImageBuffer& frame) override {
+        frame->FillColor(KDRGB(uint8_t(FMade * 7), uint8_t(FMade), 90));
+        ++FMade;
+        return true;
+    }
+
+private:
+    int FMade = 0;
+};
+
+TEST(VideoMixerConcurrency, EightChannelsWithSettingsChangingWhileFramesRun) {
+    testharness::TErrorLog errors;
+    TRecorder out;
+    TPXVideoMixer mixer;
+    TGreySource a, b;  // destroyed first: their threads end before the mixer goes
+    for (int i = 0; i < 8; ++i) {
+        mixer.AddChannel().GetOffset().SetCX(i * 3);
+        (i % 2 ? b : a).OutputPin.Connect(static_cast<TLRSinkPin&>(mixer.InputPins[i]));
+    }
+    mixer.GetThreading().SetEnabled(true);
+    mixer.OutputPin.Connect(out.Pin);
+    // Live sources at 400 frames per second: about 0.3 s of frames while the settings change.
+    a.SetFrameRate(400.0);
+    b.SetFrameRate(400.0);
+    a.Start({TRunMode::Live, 120});
+    b.Start({TRunMode::Live, 120});
+    std::mt19937 random(1);
+    while (!(a.IsFinished() && b.IsFinished())) {
+        auto& ch = mixer.GetChannels()[int(random() % 8)];
+        switch (random() % 6) {
+        case 0: ch.SetCoefficient(0.1 + double(random() % 90) / 100.0); break;
+        case 1: ch.SetCombineOperation(KOps[random() % 9]); break;
+        case 2: ch.SetEnabled(random() % 4 != 0); break;
+        case 3: ch.GetOffset().SetCY(int(random() % 20) - 10); break;
+        case 4: mixer.SetBackgroundColor(uint32_t(random())); break;
+        case 5: ch.SetIgnoreRate(random() % 2 == 0); break;
+        }
+        std::this_thread::sleep_for(200us);
+    }
+    ASSERT_TRUE(out.WaitFrames(1));
+    mixer.Close();
+    mixer.WaitIdle();
+    std::lock_guard guard(out.Mutex);
+    ASSERT_FALSE(out.Starts.empty());
+    for (const auto& frame : out.Frames) {
+        EXPECT_EQ(frame->GetWidth(), out.Starts.back().Width);
+        EXPECT_EQ(frame->GetHeight(), out.Starts.back().Height);
+    }
+    EXPECT_EQ(out.Stops, 1);
+    EXPECT_TRUE(errors.Messages().empty()) << errors.Joined();
+}
+
+}  // namespace
+}  // namespace pixora
