@@ -136,9 +136,15 @@ template <class T>
     }
 }
 
-// round(s * k / 255): s * k + 127 stays below 2^16.
+// round(s * k / 255) in 16-bit lanes: with t = s k + 128, (t + (t >> 8)) >> 8 equals
+// (s k + 127) div 255 for every s, k in 0..255 (255 is odd: no value lies halfway), and t +
+// (t >> 8) <= 65407 stays below 2^16.
 [[gnu::always_inline]] inline void ScaleSamples8(uint8_t* d, std::size_t n, uint32_t k) noexcept {
-    for (std::size_t i = 0; i < n; ++i) d[i] = uint8_t((uint32_t(d[i]) * k + 127u) / 255u);
+    const uint16_t k16 = uint16_t(k);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint16_t t = uint16_t(uint16_t(d[i]) * k16 + 128u);
+        d[i] = uint8_t(uint16_t(t + (t >> 8)) >> 8);
+    }
 }
 
 // round(s * k / 65535): s * k + 32767 <= 65535 * 65535 + 32767 still fits 32 bits.
