@@ -66,4 +66,36 @@ private:
     int32_t FCX, FCY;
 };
 
+// Where an offset is measured from: a corner, the middle of an edge, or the centre of a frame.
+enum TQNCoordinateMode : uint8_t {
+    cmLeftTop,
+    cmLeftBottom,
+    cmLeftCenter,
+    cmRightTop,
+    cmRightBottom,
+    cmRightCenter,
+    cmTopCenter,
+    cmBottomCenter,
+    cmCenter
+};
+
+// An offset (integer CX, CY) from a reference point of the frame chosen by Mode.
+class TPXCenterOffset final : public TLockPersistent {
+public:
+    explicit TPXCenterOffset(TChangeNotifyLock& lock) : TLockPersistent(lock) { AutoInitProperties(Properties()); }
+    static const TPropertyTable& Properties();
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+
+    TQNCoordinateMode GetMode() const { return ReadLocked(FMode); }
+    int GetCX() const { return ReadLocked(FCX); }
+    int GetCY() const { return ReadLocked(FCY); }
+    void SetMode(TQNCoordinateMode value) { SetPublished(&TPXCenterOffset::FMode, value); }
+    void SetCX(int32_t value) { SetPublished(&TPXCenterOffset::FCX, value); }
+    void SetCY(int32_t value) { SetPublished(&TPXCenterOffset::FCY, value); }
+
+private:
+    TQNCoordinateMode FMode;
+    int32_t FCX, FCY;
+};
+
 }  // namespace pixora
