@@ -4,6 +4,10 @@
 #include <mutex>
 
 #include "analysis/PXHueVector.h"
+#include "filters/geometric/PXMirror.h"
+#include "filters/geometric/PXRotate.h"
+#include "filters/geometric/PXShear.h"
+#include "filters/geometric/PXWarp.h"
 #include "filters/neighbourhood/PXBoxFilter.h"
 #include "filters/neighbourhood/PXFixedFilter.h"
 #include "filters/neighbourhood/PXGaussianBlur.h"
@@ -43,6 +47,10 @@ void RegisterPackage() {
         PXFixedFilter::RegisterPkg();
         PXGaussianBlur::RegisterPkg();
         PXUnsharp::RegisterPkg();
+        PXRotate::RegisterPkg();
+        PXShear::RegisterPkg();
+        PXMirror::RegisterPkg();
+        PXWarp::RegisterPkg();
         PXJaehneGen::RegisterPkg();
         PXUniformNoise::RegisterPkg();
         PXGaussNoise::RegisterPkg();
