@@ -293,8 +293,9 @@ void WarpPerspectiveBack(ConstView<T> src, TRect srcRoi, View<T> dst, TRect dstR
             const double x = x0 + i;
             const double w = m[2][0] * x + m[2][1] * y + m[2][2];
             if (w > 0 || w < 0) {
-                xs[i] = float((m[0][0] * x + m[0][1] * y + m[0][2]) / w);
-                ys[i] = float((m[1][0] * x + m[1][1] * y + m[1][2]) / w);
+                const double r = 1.0 / w;
+                xs[i] = float((m[0][0] * x + m[0][1] * y + m[0][2]) * r);
+                ys[i] = float((m[1][0] * x + m[1][1] * y + m[1][2]) * r);
             } else {
                 xs[i] = ys[i] = float(kNaN);
             }
@@ -325,8 +326,9 @@ void WarpPerspective(ConstView<T> src, TRect srcRoi, View<T> dst, TRect dstRoi, 
             const double x = x0 + i;
             const double w = m[2][0] * x + m[2][1] * y + m[2][2];
             if (w * sign > 0) {
-                xs[i] = float((m[0][0] * x + m[0][1] * y + m[0][2]) / w);
-                ys[i] = float((m[1][0] * x + m[1][1] * y + m[1][2]) / w);
+                const double r = 1.0 / w;
+                xs[i] = float((m[0][0] * x + m[0][1] * y + m[0][2]) * r);
+                ys[i] = float((m[1][0] * x + m[1][1] * y + m[1][2]) * r);
             } else {
                 xs[i] = ys[i] = float(kNaN);
             }
