@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "filters/geometric/PXRotate.h"
 #include "filters/geometric/PXShear.h"
 #include "frame/PixoraPkg.h"
@@ -284,6 +286,27 @@ TEST(RotateFilter, BadInputIsRefusedWithAMessage) {
     } catch (const ERangeError& e) {
         EXPECT_NE(std::string(e.what()).find("2000000037"), std::string::npos) << e.what();
     }
+}
+
+TEST(RotateFilter, SettingsTravelByNameAndThroughPersistence) {
+    TPXRotate rotate;
+    SetPropertyText(rotate, "RotateOffset.Mode", "cmRightBottom");
+    SetPropertyText(rotate, "RotateOffset.CX", "-4");
+    SetPropertyText(rotate, "OutputOffset.CY", "9");
+    SetPropertyText(rotate, "Angle", "12.5");
+    SetPropertyText(rotate, "SmoothEdge", "False");
+    EXPECT_EQ(rotate.RotateOffset().GetMode(), cmRightBottom);
+    EXPECT_THROW(SetPropertyText(rotate, "RotateOffset.Mode", "cmNowhere"), EPropertyError);
+    nlohmann::json saved;
+    SaveProperties(rotate, saved);
+    TPXRotate copy;
+    LoadProperties(copy, saved);
+    EXPECT_EQ(copy.RotateOffset().GetMode(), cmRightBottom);
+    EXPECT_EQ(copy.RotateOffset().GetCX(), -4);
+    EXPECT_EQ(copy.OutputOffset().GetCY(), 9);
+    EXPECT_EQ(copy.GetAngle(), 12.5);
+    EXPECT_FALSE(copy.GetSmoothEdge());
+    EXPECT_EQ(copy.BoundingRect(37, 23), rotate.BoundingRect(37, 23));
 }
 
 // ---- shear -----------------------------------------------------------------------------------
