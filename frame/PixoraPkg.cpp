@@ -4,6 +4,11 @@
 #include <mutex>
 
 #include "analysis/PXHueVector.h"
+#include "filters/geometric/PXCylinder.h"
+#include "filters/geometric/PXFishEye.h"
+#include "filters/geometric/PXMovingLeastSquaresWarp.h"
+#include "filters/geometric/PXRipple.h"
+#include "filters/geometric/PXSwirl.h"
 #include "filters/neighbourhood/PXBoxFilter.h"
 #include "filters/neighbourhood/PXFixedFilter.h"
 #include "filters/neighbourhood/PXGaussianBlur.h"
@@ -43,6 +48,11 @@ void RegisterPackage() {
         PXFixedFilter::RegisterPkg();
         PXGaussianBlur::RegisterPkg();
         PXUnsharp::RegisterPkg();
+        PXSwirl::RegisterPkg();
+        PXFishEye::RegisterPkg();
+        PXCylinder::RegisterPkg();
+        PXRipple::RegisterPkg();
+        PXMovingLeastSquaresWarp::RegisterPkg();
         PXJaehneGen::RegisterPkg();
         PXUniformNoise::RegisterPkg();
         PXGaussNoise::RegisterPkg();
