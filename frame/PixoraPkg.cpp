@@ -6,9 +6,13 @@
 #include "analysis/PXHueVector.h"
 #include "filters/geometric/PXCylinder.h"
 #include "filters/geometric/PXFishEye.h"
+#include "filters/geometric/PXMirror.h"
 #include "filters/geometric/PXMovingLeastSquaresWarp.h"
 #include "filters/geometric/PXRipple.h"
+#include "filters/geometric/PXRotate.h"
+#include "filters/geometric/PXShear.h"
 #include "filters/geometric/PXSwirl.h"
+#include "filters/geometric/PXWarp.h"
 #include "filters/neighbourhood/PXBoxFilter.h"
 #include "filters/neighbourhood/PXFixedFilter.h"
 #include "filters/neighbourhood/PXGaussianBlur.h"
@@ -48,6 +52,10 @@ void RegisterPackage() {
         PXFixedFilter::RegisterPkg();
         PXGaussianBlur::RegisterPkg();
         PXUnsharp::RegisterPkg();
+        PXRotate::RegisterPkg();
+        PXShear::RegisterPkg();
+        PXMirror::RegisterPkg();
+        PXWarp::RegisterPkg();
         PXSwirl::RegisterPkg();
         PXFishEye::RegisterPkg();
         PXCylinder::RegisterPkg();

@@ -18,18 +18,22 @@ inline int RoundBound(double v, const char* component) {
     return int(std::nearbyint(v));
 }
 
+// Whether a bound is an integer. Bounds come out of trigonometry and linear solves, so a value
+// within 1e-7 of an integer counts as that integer (a quarter turn's cos 90° is 6e-17, not 0).
+inline bool IsWhole(double v, int rounded) { return std::fabs(v - rounded) <= 1e-7; }
+
 // left = round(min), minus 1 unless min is exactly that integer; right = round(max), plus 1
 // unless exact; likewise top and bottom. The extras of each filter are added by the caller.
 inline TBoundRect OuterBounds(const double bound[2][2], const char* component) {
     TBoundRect r;
     r.Left = RoundBound(bound[0][0], component);
-    if (double(r.Left) != bound[0][0]) --r.Left;
+    if (!IsWhole(bound[0][0], r.Left)) --r.Left;
     r.Top = RoundBound(bound[0][1], component);
-    if (double(r.Top) != bound[0][1]) --r.Top;
+    if (!IsWhole(bound[0][1], r.Top)) --r.Top;
     r.Right = RoundBound(bound[1][0], component);
-    if (double(r.Right) != bound[1][0]) ++r.Right;
+    if (!IsWhole(bound[1][0], r.Right)) ++r.Right;
     r.Bottom = RoundBound(bound[1][1], component);
-    if (double(r.Bottom) != bound[1][1]) ++r.Bottom;
+    if (!IsWhole(bound[1][1], r.Bottom)) ++r.Bottom;
     return r;
 }
 

@@ -57,14 +57,15 @@ void TPXRotate::GetShifts(int width, int height, double& xShift, double& yShift)
 }
 
 TBoundRect TPXRotate::BoundingRect(int width, int height) const {
+    std::lock_guard guard(GetLock());
     double xShift, yShift;
     GetShifts(width, height, xShift, yShift);
     double bound[2][2];
     kernels::GetRotateBound(TRect{0, 0, width, height}, bound, -GetAngle(), xShift, yShift);
     TBoundRect r = geometric::OuterBounds(bound, "TPXRotate");
-    const int64_t right = int64_t(r.Right) + std::max<int64_t>(1 - int64_t(width), int64_t(OutputOffset().GetCX()) + 1);
+    const int64_t right = int64_t(r.Right) + std::max<int64_t>(1 - int64_t(width), int64_t(FOutputOffset.GetCX()) + 1);
     const int64_t bottom =
-        int64_t(r.Bottom) + std::max<int64_t>(1 - int64_t(height), int64_t(OutputOffset().GetCY()) + 1);
+        int64_t(r.Bottom) + std::max<int64_t>(1 - int64_t(height), int64_t(FOutputOffset.GetCY()) + 1);
     if (right - r.Left > INT32_MAX || bottom - r.Top > INT32_MAX || right < INT32_MIN || bottom < INT32_MIN)
         throw ERangeError("TPXRotate: OutputOffset makes the output too large");
     r.Right = int(right);
