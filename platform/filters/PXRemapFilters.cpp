@@ -172,13 +172,17 @@ void TPXRemapRadius::Assign(const TPXRemapRadius& other) {
     SetCustomRadius(custom);
 }
 
-const TPropertyTable& TPXCircleRemapBackground::Properties() {
+const TPropertyTable& TPXCircleRemapBackground::PropertiesFor(bool preserveDefault) {
     using T = TPXCircleRemapBackground;
-    static const TPropertyTable table = TPropertyTable::Of<T>("TPXCircleRemapBackground", {
+    static const TPropertyTable plain = TPropertyTable::Of<T>("TPXCircleRemapBackground", {
         Bool("Preserve", &T::FPreserve, {.Default = false}),
         Bool("Stretch", &T::FStretch, {.Default = false}),
     });
-    return table;
+    static const TPropertyTable preserving = TPropertyTable::Of<T>("TPXCircleRemapBackground", {
+        Bool("Preserve", &T::FPreserve, {.Default = true}),
+        Bool("Stretch", &T::FStretch, {.Default = false}),
+    });
+    return preserveDefault ? preserving : plain;
 }
 
 void TPXCircleRemapBackground::SetPreserve_Default(bool value) {

@@ -114,8 +114,11 @@ public:
     explicit TPXCircleRemapBackground(TChangeNotifyLock& lock) : TLockPersistent(lock) {
         AutoInitProperties(Properties());
     }
-    static const TPropertyTable& Properties();
-    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+    static const TPropertyTable& Properties() { return PropertiesFor(false); }
+    // The table whose Preserve default is the class default: a filter whose background starts
+    // preserved declares True there, so that reading back and persisting follow its default.
+    static const TPropertyTable& PropertiesFor(bool preserveDefault);
+    const TPropertyTable& GetPropertyTable() const override { return PropertiesFor(FPreserve_Default); }
 
     bool GetPreserve() const { return ReadLocked(FPreserve); }
     void SetPreserve(bool value) { SetPublished(&TPXCircleRemapBackground::FPreserve, value); }
