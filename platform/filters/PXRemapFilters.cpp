@@ -64,6 +64,12 @@ TRemapMapsPtr TPXBaseRemapFilter::BuildMaps(TSize input, TSize output) {
     maps->Output = output;
     if (output.Width <= 0 || output.Height <= 0) return maps;  // no pixels to map
     const std::size_t cells = std::size_t(output.Width) * std::size_t(output.Height);
+    // Two float tables per output pixel: beyond the largest frame the platform makes (16384 ×
+    // 16384) they would take gigabytes, so such a size is refused before anything is allocated.
+    constexpr std::size_t kMaxCells = std::size_t(16384) * 16384;
+    if (cells > kMaxCells)
+        throw EPXError(std::string(ClassName()) + ": a " + std::to_string(output.Width) + " x " +
+                       std::to_string(output.Height) + " output is too large for its remap tables");
     try {
         maps->X.resize(cells);
         maps->Y.resize(cells);

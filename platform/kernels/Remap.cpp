@@ -69,10 +69,12 @@ inline void LanczosWeights(float t, float w[6]) noexcept {
 
 enum class TMode { NN, Linear, Cubic, Lanczos };
 
-template <class T, int C, TMode M>
+// Full: every channel is written (the channel loops then have a constant count).
+template <class T, int C, TMode M, bool Full>
 void RowBody(const ConstView<T>& src, const TBox& b, const float* xs, const float* ys, T* dstRow, int count,
-             bool smooth, int write) noexcept {
+             bool smooth, int writeCount) noexcept {
     const int nc = C ? C : src.Channels;
+    const int write = Full && C ? C : writeCount;
     const std::ptrdiff_t stride = src.Stride;
     for (int i = 0; i < count; ++i) {
         float x = xs[i], y = ys[i];
@@ -101,11 +103,16 @@ void RowBody(const ConstView<T>& src, const TBox& b, const float* xs, const floa
         } else if constexpr (M == TMode::Linear) {
             const T* p00 = src.Data + std::ptrdiff_t(iy) * stride + std::ptrdiff_t(ix) * nc;
             const std::ptrdiff_t sx = ix < b.Ix1 ? nc : 0, sy = iy < b.Iy1 ? stride : 0;
-            for (int c = 0; c < write; ++c) {
+            auto value = [&](int c) {
                 const float v00 = p00[c], v01 = p00[sx + c], v10 = p00[sy + c], v11 = p00[sy + sx + c];
                 const float top = v00 + fx * (v01 - v00);
                 const float bottom = v10 + fx * (v11 - v10);
-                Put(d[c], top + fy * (bottom - top), a);
+                return top + fy * (bottom - top);
+            };
+            if (a == 1.f) {
+                for (int c = 0; c < write; ++c) d[c] = Saturate<T>(value(c));
+            } else {
+                for (int c = 0; c < write; ++c) Put(d[c], value(c), a);
             }
         } else {
             constexpr int n = M == TMode::Cubic ? 4 : 6;
@@ -137,14 +144,24 @@ void RowBody(const ConstView<T>& src, const TBox& b, const float* xs, const floa
     }
 }
 
+template <class T, TMode M, int C>
+void RowWrite(const ConstView<T>& src, const TBox& b, const float* xs, const float* ys, T* dstRow, int count,
+              bool smooth, int write) noexcept {
+    if (write == src.Channels) {
+        RowBody<T, C, M, true>(src, b, xs, ys, dstRow, count, smooth, write);
+    } else {
+        RowBody<T, C, M, false>(src, b, xs, ys, dstRow, count, smooth, write);
+    }
+}
+
 template <class T, TMode M>
 void RowChannels(const ConstView<T>& src, const TBox& b, const float* xs, const float* ys, T* dstRow, int count,
                  bool smooth, int write) noexcept {
     switch (src.Channels) {
-        case 1: RowBody<T, 1, M>(src, b, xs, ys, dstRow, count, smooth, write); break;
-        case 3: RowBody<T, 3, M>(src, b, xs, ys, dstRow, count, smooth, write); break;
-        case 4: RowBody<T, 4, M>(src, b, xs, ys, dstRow, count, smooth, write); break;
-        default: RowBody<T, 0, M>(src, b, xs, ys, dstRow, count, smooth, write); break;
+        case 1: RowWrite<T, M, 1>(src, b, xs, ys, dstRow, count, smooth, write); break;
+        case 3: RowWrite<T, M, 3>(src, b, xs, ys, dstRow, count, smooth, write); break;
+        case 4: RowWrite<T, M, 4>(src, b, xs, ys, dstRow, count, smooth, write); break;
+        default: RowBody<T, 0, M, false>(src, b, xs, ys, dstRow, count, smooth, write); break;
     }
 }
 

@@ -210,6 +210,19 @@ TEST(RemapFilter, MapsFollowTheFrameSize) {
     EXPECT_EQ(filter.Builds, builds) << "a background change must not rebuild the maps";
 }
 
+TEST(RemapFilter, OversizedOutputIsRefusedBeforeAllocating) {
+    TPXSwirl swirl;
+    try {
+        swirl.BuildMaps({640, 480}, {100000, 100000});
+        ADD_FAILURE() << "a 100000 x 100000 output was accepted";
+    } catch (const EPXError& e) {
+        EXPECT_NE(std::string(e.what()).find("100000 x 100000"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("TPXSwirl"), std::string::npos) << e.what();
+    }
+    const auto empty = swirl.BuildMaps({640, 480}, {0, 480});
+    EXPECT_TRUE(empty->X.empty()) << "an empty output has no tables";
+}
+
 // ---- circle base -------------------------------------------------------------------------------
 
 TEST(CircleRemapBase, RadiusModes) {
