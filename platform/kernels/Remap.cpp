@@ -77,11 +77,13 @@ inline void LanczosWeights(float t, float w[6]) noexcept {
 
 enum class TMode { NN, Linear, Cubic, Lanczos };
 
-// Three or four 8-bit samples as floats in the low lanes (reads exactly C bytes).
+// Three or four 8-bit samples as floats in the low lanes. A three-channel pixel is read as four
+// bytes (the fourth lane is never stored) unless it ends the source's pixels (from `last` on),
+// where only its three bytes are read.
 template <int C>
-[[gnu::always_inline]] inline __m128 LoadPixel(const uint8_t* p) noexcept {
+[[gnu::always_inline]] inline __m128 LoadPixel(const uint8_t* p, const uint8_t* last) noexcept {
     int32_t v;
-    if constexpr (C == 4) {
+    if (C == 4 || p < last) {
         std::memcpy(&v, p, 4);
     } else {
         v = int32_t(p[0]) | int32_t(p[1]) << 8 | int32_t(p[2]) << 16;
@@ -96,9 +98,9 @@ template <int C>
 // results are identical; rounding half up and saturation by truncation and the packs' clamps.
 template <int C>
 [[gnu::always_inline]] inline void LinearPixel8(const uint8_t* p00, std::ptrdiff_t sx, std::ptrdiff_t sy, float fx,
-                                                float fy, uint8_t* d) noexcept {
-    const __m128 v00 = LoadPixel<C>(p00), v01 = LoadPixel<C>(p00 + sx);
-    const __m128 v10 = LoadPixel<C>(p00 + sy), v11 = LoadPixel<C>(p00 + sy + sx);
+                                                float fy, uint8_t* d, const uint8_t* last) noexcept {
+    const __m128 v00 = LoadPixel<C>(p00, last), v01 = LoadPixel<C>(p00 + sx, last);
+    const __m128 v10 = LoadPixel<C>(p00 + sy, last), v11 = LoadPixel<C>(p00 + sy + sx, last);
     const __m128 x = _mm_set1_ps(fx), y = _mm_set1_ps(fy);
     const __m128 top = _mm_add_ps(v00, _mm_mul_ps(x, _mm_sub_ps(v01, v00)));
     const __m128 bottom = _mm_add_ps(v10, _mm_mul_ps(x, _mm_sub_ps(v11, v10)));
@@ -119,6 +121,8 @@ void RowBody(const ConstView<T>& src, const TBox& b, const float* xs, const floa
              bool smooth, int writeCount) noexcept {
     const int nc = C ? C : src.Channels;
     const int write = Full && C ? C : writeCount;
+    // The last pixel of the source's last row: from there on a pixel is read byte by byte.
+    [[maybe_unused]] const T* last = src.Row(src.Height - 1) + std::ptrdiff_t(src.Width - 1) * nc;
     const std::ptrdiff_t stride = src.Stride;
     for (int i = 0; i < count; ++i) {
         float x = xs[i], y = ys[i];
@@ -155,7 +159,7 @@ void RowBody(const ConstView<T>& src, const TBox& b, const float* xs, const floa
             };
             if constexpr (std::is_same_v<T, uint8_t> && Full && (C == 3 || C == 4)) {
                 if (a == 1.f) {
-                    LinearPixel8<C>(p00, sx, sy, fx, fy, d);
+                    LinearPixel8<C>(p00, sx, sy, fx, fy, d, last);
                     continue;
                 }
             }
