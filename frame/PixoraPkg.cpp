@@ -4,9 +4,14 @@
 #include <mutex>
 
 #include "analysis/PXHueVector.h"
+#include "filters/geometric/PXCylinder.h"
+#include "filters/geometric/PXFishEye.h"
 #include "filters/geometric/PXMirror.h"
+#include "filters/geometric/PXMovingLeastSquaresWarp.h"
+#include "filters/geometric/PXRipple.h"
 #include "filters/geometric/PXRotate.h"
 #include "filters/geometric/PXShear.h"
+#include "filters/geometric/PXSwirl.h"
 #include "filters/geometric/PXWarp.h"
 #include "filters/neighbourhood/PXBoxFilter.h"
 #include "filters/neighbourhood/PXFixedFilter.h"
@@ -51,6 +56,11 @@ void RegisterPackage() {
         PXShear::RegisterPkg();
         PXMirror::RegisterPkg();
         PXWarp::RegisterPkg();
+        PXSwirl::RegisterPkg();
+        PXFishEye::RegisterPkg();
+        PXCylinder::RegisterPkg();
+        PXRipple::RegisterPkg();
+        PXMovingLeastSquaresWarp::RegisterPkg();
         PXJaehneGen::RegisterPkg();
         PXUniformNoise::RegisterPkg();
         PXGaussNoise::RegisterPkg();

@@ -5,6 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include <emmintrin.h>
 
 namespace pixora::kernels {
 
@@ -27,12 +31,16 @@ bool MakeBox(int srcWidth, int srcHeight, TRect roi, TBox& box) noexcept {
 }
 
 // Round half up, then saturate to the sample range.
+// (floor is done by truncation and a correction, which gives exactly floor for every value
+// the interpolations produce and keeps the call out of the loops.)
 template <class T>
 [[gnu::always_inline]] inline T Saturate(float v) noexcept {
-    const float r = std::floor(v + 0.5f);
-    if (!(r > 0.f)) return T(0);
-    if (r >= float(SampleMax<T>)) return SampleMax<T>;
-    return T(int(r));
+    const float t = v + 0.5f;
+    if (!(t > 0.f)) return T(0);
+    if (t >= float(SampleMax<T>)) return SampleMax<T>;
+    int r = int(t);
+    if (float(r) > t) --r;
+    return T(r);
 }
 
 // Writes one channel: the value itself, or blended into what the destination holds.
@@ -69,10 +77,52 @@ inline void LanczosWeights(float t, float w[6]) noexcept {
 
 enum class TMode { NN, Linear, Cubic, Lanczos };
 
-template <class T, int C, TMode M>
+// Three or four 8-bit samples as floats in the low lanes. A three-channel pixel is read as four
+// bytes (the fourth lane is never stored) unless it ends the source's pixels (from `last` on),
+// where only its three bytes are read.
+template <int C>
+[[gnu::always_inline]] inline __m128 LoadPixel(const uint8_t* p, const uint8_t* last) noexcept {
+    int32_t v;
+    if (C == 4 || p < last) {
+        std::memcpy(&v, p, 4);
+    } else {
+        v = int32_t(p[0]) | int32_t(p[1]) << 8 | int32_t(p[2]) << 16;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero);
+    return _mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero));
+}
+
+// The bilinear value of all channels of one 8-bit pixel at once: the same float operations in
+// the same order as the per-channel code (no contraction into fused multiply-adds), so the
+// results are identical; rounding half up and saturation by truncation and the packs' clamps.
+template <int C>
+[[gnu::always_inline]] inline void LinearPixel8(const uint8_t* p00, std::ptrdiff_t sx, std::ptrdiff_t sy, float fx,
+                                                float fy, uint8_t* d, const uint8_t* last) noexcept {
+    const __m128 v00 = LoadPixel<C>(p00, last), v01 = LoadPixel<C>(p00 + sx, last);
+    const __m128 v10 = LoadPixel<C>(p00 + sy, last), v11 = LoadPixel<C>(p00 + sy + sx, last);
+    const __m128 x = _mm_set1_ps(fx), y = _mm_set1_ps(fy);
+    const __m128 top = _mm_add_ps(v00, _mm_mul_ps(x, _mm_sub_ps(v01, v00)));
+    const __m128 bottom = _mm_add_ps(v10, _mm_mul_ps(x, _mm_sub_ps(v11, v10)));
+    const __m128 v = _mm_add_ps(top, _mm_mul_ps(y, _mm_sub_ps(bottom, top)));
+    const __m128i r = _mm_cvttps_epi32(_mm_add_ps(v, _mm_set1_ps(0.5f)));
+    const __m128i w = _mm_packs_epi32(r, r);
+    const int32_t bytes = _mm_cvtsi128_si32(_mm_packus_epi16(w, w));
+    if constexpr (C == 4) {
+        std::memcpy(d, &bytes, 4);
+    } else {
+        d[0] = uint8_t(bytes), d[1] = uint8_t(bytes >> 8), d[2] = uint8_t(bytes >> 16);
+    }
+}
+
+// Full: every channel is written (the channel loops then have a constant count).
+template <class T, int C, TMode M, bool Full>
 void RowBody(const ConstView<T>& src, const TBox& b, const float* xs, const float* ys, T* dstRow, int count,
-             bool smooth, int write) noexcept {
+             bool smooth, int writeCount) noexcept {
     const int nc = C ? C : src.Channels;
+    const int write = Full && C ? C : writeCount;
+    // The last pixel of the source's last row: from there on a pixel is read byte by byte.
+    [[maybe_unused]] const T* last = src.Row(src.Height - 1) + std::ptrdiff_t(src.Width - 1) * nc;
     const std::ptrdiff_t stride = src.Stride;
     for (int i = 0; i < count; ++i) {
         float x = xs[i], y = ys[i];
@@ -101,11 +151,22 @@ void RowBody(const ConstView<T>& src, const TBox& b, const float* xs, const floa
         } else if constexpr (M == TMode::Linear) {
             const T* p00 = src.Data + std::ptrdiff_t(iy) * stride + std::ptrdiff_t(ix) * nc;
             const std::ptrdiff_t sx = ix < b.Ix1 ? nc : 0, sy = iy < b.Iy1 ? stride : 0;
-            for (int c = 0; c < write; ++c) {
+            auto value = [&](int c) {
                 const float v00 = p00[c], v01 = p00[sx + c], v10 = p00[sy + c], v11 = p00[sy + sx + c];
                 const float top = v00 + fx * (v01 - v00);
                 const float bottom = v10 + fx * (v11 - v10);
-                Put(d[c], top + fy * (bottom - top), a);
+                return top + fy * (bottom - top);
+            };
+            if constexpr (std::is_same_v<T, uint8_t> && Full && (C == 3 || C == 4)) {
+                if (a == 1.f) {
+                    LinearPixel8<C>(p00, sx, sy, fx, fy, d, last);
+                    continue;
+                }
+            }
+            if (a == 1.f) {
+                for (int c = 0; c < write; ++c) d[c] = Saturate<T>(value(c));
+            } else {
+                for (int c = 0; c < write; ++c) Put(d[c], value(c), a);
             }
         } else {
             constexpr int n = M == TMode::Cubic ? 4 : 6;
@@ -137,14 +198,24 @@ void RowBody(const ConstView<T>& src, const TBox& b, const float* xs, const floa
     }
 }
 
+template <class T, TMode M, int C>
+void RowWrite(const ConstView<T>& src, const TBox& b, const float* xs, const float* ys, T* dstRow, int count,
+              bool smooth, int write) noexcept {
+    if (write == src.Channels) {
+        RowBody<T, C, M, true>(src, b, xs, ys, dstRow, count, smooth, write);
+    } else {
+        RowBody<T, C, M, false>(src, b, xs, ys, dstRow, count, smooth, write);
+    }
+}
+
 template <class T, TMode M>
 void RowChannels(const ConstView<T>& src, const TBox& b, const float* xs, const float* ys, T* dstRow, int count,
                  bool smooth, int write) noexcept {
     switch (src.Channels) {
-        case 1: RowBody<T, 1, M>(src, b, xs, ys, dstRow, count, smooth, write); break;
-        case 3: RowBody<T, 3, M>(src, b, xs, ys, dstRow, count, smooth, write); break;
-        case 4: RowBody<T, 4, M>(src, b, xs, ys, dstRow, count, smooth, write); break;
-        default: RowBody<T, 0, M>(src, b, xs, ys, dstRow, count, smooth, write); break;
+        case 1: RowWrite<T, M, 1>(src, b, xs, ys, dstRow, count, smooth, write); break;
+        case 3: RowWrite<T, M, 3>(src, b, xs, ys, dstRow, count, smooth, write); break;
+        case 4: RowWrite<T, M, 4>(src, b, xs, ys, dstRow, count, smooth, write); break;
+        default: RowBody<T, 0, M, false>(src, b, xs, ys, dstRow, count, smooth, write); break;
     }
 }
 

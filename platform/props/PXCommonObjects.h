@@ -99,3 +99,34 @@ private:
 };
 
 }  // namespace pixora
+
+namespace pixora {
+
+// A point with single-precision coordinates X, Y (the control points of the free-form warps).
+class TKDFloatPointProperty final : public TLockPersistent {
+public:
+    explicit TKDFloatPointProperty(TChangeNotifyLock& lock) : TLockPersistent(lock) { AutoInitProperties(Properties()); }
+    static const TPropertyTable& Properties() {
+        using T = TKDFloatPointProperty;
+        static const TPropertyTable table =
+            TPropertyTable::Of<T>("TKDFloatPointProperty", {Float("X", &T::FX, {.Default = 0.0f}),
+                                                            Float("Y", &T::FY, {.Default = 0.0f})});
+        return table;
+    }
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+
+    float GetX() const { return ReadLocked(FX); }
+    float GetY() const { return ReadLocked(FY); }
+    void SetX(float value) { SetPublished(&TKDFloatPointProperty::FX, value); }
+    void SetY(float value) { SetPublished(&TKDFloatPointProperty::FY, value); }
+    void SetPoint(float x, float y) {
+        std::lock_guard guard(GetLock());
+        SetX(x);
+        SetY(y);
+    }
+
+private:
+    float FX, FY;
+};
+
+}  // namespace pixora
