@@ -8,6 +8,15 @@
 #include "filters/combine/PXCombine.h"
 #include "filters/combine/PXTransparentColor.h"
 #include "filters/combine/PXVideoMixer.h"
+#include "filters/geometric/PXCylinder.h"
+#include "filters/geometric/PXFishEye.h"
+#include "filters/geometric/PXMirror.h"
+#include "filters/geometric/PXMovingLeastSquaresWarp.h"
+#include "filters/geometric/PXRipple.h"
+#include "filters/geometric/PXRotate.h"
+#include "filters/geometric/PXShear.h"
+#include "filters/geometric/PXSwirl.h"
+#include "filters/geometric/PXWarp.h"
 #include "filters/neighbourhood/PXBoxFilter.h"
 #include "filters/neighbourhood/PXFixedFilter.h"
 #include "filters/neighbourhood/PXGaussianBlur.h"
@@ -47,6 +56,15 @@ void RegisterPackage() {
         PXFixedFilter::RegisterPkg();
         PXGaussianBlur::RegisterPkg();
         PXUnsharp::RegisterPkg();
+        PXRotate::RegisterPkg();
+        PXShear::RegisterPkg();
+        PXMirror::RegisterPkg();
+        PXWarp::RegisterPkg();
+        PXSwirl::RegisterPkg();
+        PXFishEye::RegisterPkg();
+        PXCylinder::RegisterPkg();
+        PXRipple::RegisterPkg();
+        PXMovingLeastSquaresWarp::RegisterPkg();
         PXJaehneGen::RegisterPkg();
         PXUniformNoise::RegisterPkg();
         PXGaussNoise::RegisterPkg();

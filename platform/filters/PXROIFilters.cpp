@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/threads/PXBandPool.h"
+
 namespace pixora {
 
 const TPropertyTable& TPXCommonROIFilter::Properties() {
@@ -107,6 +109,8 @@ const TPropertyTable& TPXGeometricTransfromFilter::Properties() {
         Color("BackgroundColor", &T::FBackgroundColor, {.Default = 0}),
         Enum("OutputFormat", &T::FOutputFormat, "TPXOutputFormat",
              {"ofSameAsInput", "ofRGB24", "ofRGBA32", "ofGray8", "ofGray16"}, {.Default = ofSameAsInput}),
+        Bool("MultiCore", &T::FMultiCore, {.Default = false, .Category = "Threading"}),
+        Int("BlockSize", &T::FBlockSize, {.Default = 65536, .Min = 1, .Category = "Threading"}),
     });
     return table;
 }
@@ -154,6 +158,32 @@ IPXImageBuffer TPXGeometricTransfromFilter::PrepareOutput(const IPXImageBuffer& 
     out->FillColor(GetBackgroundColor());
     out->SetTimeStamp(in->GetTimeStamp());
     return out;
+}
+
+void TPXGeometricTransfromFilter::ProcessInInputFormat(const IPXImageBuffer& in, IPXImageBuffer& out,
+                                                       const std::function<void(const IPXImageBuffer&)>& process) {
+    if (out->GetFormat() == in->GetFormat()) {
+        process(out);
+        return;
+    }
+    IPXImageBuffer work = TPXImageBuffer::CreateSize(out->GetWidth(), out->GetHeight(), in->GetFormat());
+    work->FillColor(GetBackgroundColor());
+    process(work);
+    work->ConvertToFormat(out->GetFormat());
+    work->SetTimeStamp(out->GetTimeStamp());
+    out = work;
+}
+
+void TPXGeometricTransfromFilter::RunRowBands(int rows, int rowBytes,
+                                              const std::function<void(int, int)>& band) const {
+    bool multiCore;
+    int blockSize;
+    {
+        std::lock_guard guard(GetLock());
+        multiCore = FMultiCore;
+        blockSize = FBlockSize;
+    }
+    RunBands(multiCore ? &TBandPool::Instance() : nullptr, 0, rows, rowBytes, blockSize, band);
 }
 
 }  // namespace pixora

@@ -100,6 +100,16 @@ private:
     TPXMaskAnchor FAnchor;
 };
 
+// A rectangle by its edges, as the geometric transforms' bounding rectangles are stated: the
+// size is (Right − Left) × (Bottom − Top).
+struct TBoundRect {
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    int Width() const noexcept { return Right - Left; }
+    int Height() const noexcept { return Bottom - Top; }
+    TSize Size() const noexcept { return {Width(), Height()}; }
+    friend bool operator==(const TBoundRect&, const TBoundRect&) = default;
+};
+
 // Output-size policy of the geometric transforms.
 enum TPXAutoSize : uint8_t { asBoundingRect, asMaxBoundingRect, asInputSize, asCustom };
 // Interpolation; passed to the resampling primitives as 1 shifted left by the ordinal.
@@ -116,6 +126,7 @@ public:
     TPXAutoSize GetAutoSize() const { return ReadLocked(FAutoSize); }
     void SetAutoSize(TPXAutoSize value) { SetPublished(&TPXGeometricTransfromFilter::FAutoSize, value); }
     TPXImageSize& CustomSize() { return FCustomSize; }
+    const TPXImageSize& CustomSize() const { return FCustomSize; }
     TPXInterpolationType GetInterpolationType() const { return ReadLocked(FInterpolationType); }
     virtual void SetInterpolationType(TPXInterpolationType value) {
         SetPublished(&TPXGeometricTransfromFilter::FInterpolationType, value);
@@ -131,6 +142,11 @@ public:
     TSize OutputSizeFor(int inputWidth, int inputHeight) const;
     TSize InputSize() const noexcept { return FInputSize; }
     TSize OutputSize() const noexcept { return FOutputSize; }
+    // Bands on the process-wide pool for the transforms that resample row by row.
+    bool GetMultiCore() const { return ReadLocked(FMultiCore); }
+    void SetMultiCore(bool value) { SetPublished(&TPXGeometricTransfromFilter::FMultiCore, value); }
+    int GetBlockSize() const { return ReadLocked(FBlockSize); }
+    void SetBlockSize(int32_t value) { SetPublished(&TPXGeometricTransfromFilter::FBlockSize, value); }
 
 protected:
     // The rectangle the transformed input occupies (asBoundingRect) and the largest one any
@@ -143,6 +159,15 @@ protected:
     // A frame of the output size and format, filled with the background colour.
     IPXImageBuffer PrepareOutput(const IPXImageBuffer& in) override;
 
+    // Runs process(work) on a frame of out's size in the input's format (out itself when the
+    // formats agree, else a new frame filled with the background), then leaves the result in out
+    // converted to the format OutputFormat names.
+    void ProcessInInputFormat(const IPXImageBuffer& in, IPXImageBuffer& out,
+                              const std::function<void(const IPXImageBuffer& work)>& process);
+    // Calls band(y, height) over the rows 0 .. rows − 1: in bands on the pool when MultiCore is
+    // set (BlockSize bytes per band at rowBytes per row, at least one row), else once.
+    void RunRowBands(int rows, int rowBytes, const std::function<void(int y, int height)>& band) const;
+
 private:
     TPXVideoFormat DeliveredFormat(TPXVideoFormat processing) const;
 
@@ -151,6 +176,8 @@ private:
     TPXInterpolationType FInterpolationType;
     TColor FBackgroundColor;
     TPXOutputFormat FOutputFormat;
+    bool FMultiCore;
+    int32_t FBlockSize;
     TSize FInputSize{}, FOutputSize{};
 };
 

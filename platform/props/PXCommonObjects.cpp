@@ -60,4 +60,16 @@ const TPropertyTable& TQNOffset::Properties() {
     return table;
 }
 
+const TPropertyTable& TPXCenterOffset::Properties() {
+    static const TPropertyTable table = TPropertyTable::Of<TPXCenterOffset>("TPXCenterOffset", {
+        Enum("Mode", &TPXCenterOffset::FMode, "TQNCoordinateMode",
+             {"cmLeftTop", "cmLeftBottom", "cmLeftCenter", "cmRightTop", "cmRightBottom", "cmRightCenter",
+              "cmTopCenter", "cmBottomCenter", "cmCenter"},
+             {.Default = cmCenter}),
+        Int("CX", &TPXCenterOffset::FCX),
+        Int("CY", &TPXCenterOffset::FCY),
+    });
+    return table;
+}
+
 }  // namespace pixora

@@ -66,4 +66,67 @@ private:
     int32_t FCX, FCY;
 };
 
+// Where an offset is measured from: a corner, the middle of an edge, or the centre of a frame.
+enum TQNCoordinateMode : uint8_t {
+    cmLeftTop,
+    cmLeftBottom,
+    cmLeftCenter,
+    cmRightTop,
+    cmRightBottom,
+    cmRightCenter,
+    cmTopCenter,
+    cmBottomCenter,
+    cmCenter
+};
+
+// An offset (integer CX, CY) from a reference point of the frame chosen by Mode.
+class TPXCenterOffset final : public TLockPersistent {
+public:
+    explicit TPXCenterOffset(TChangeNotifyLock& lock) : TLockPersistent(lock) { AutoInitProperties(Properties()); }
+    static const TPropertyTable& Properties();
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+
+    TQNCoordinateMode GetMode() const { return ReadLocked(FMode); }
+    int GetCX() const { return ReadLocked(FCX); }
+    int GetCY() const { return ReadLocked(FCY); }
+    void SetMode(TQNCoordinateMode value) { SetPublished(&TPXCenterOffset::FMode, value); }
+    void SetCX(int32_t value) { SetPublished(&TPXCenterOffset::FCX, value); }
+    void SetCY(int32_t value) { SetPublished(&TPXCenterOffset::FCY, value); }
+
+private:
+    TQNCoordinateMode FMode;
+    int32_t FCX, FCY;
+};
+
+}  // namespace pixora
+
+namespace pixora {
+
+// A point with single-precision coordinates X, Y (the control points of the free-form warps).
+class TKDFloatPointProperty final : public TLockPersistent {
+public:
+    explicit TKDFloatPointProperty(TChangeNotifyLock& lock) : TLockPersistent(lock) { AutoInitProperties(Properties()); }
+    static const TPropertyTable& Properties() {
+        using T = TKDFloatPointProperty;
+        static const TPropertyTable table =
+            TPropertyTable::Of<T>("TKDFloatPointProperty", {Float("X", &T::FX, {.Default = 0.0f}),
+                                                            Float("Y", &T::FY, {.Default = 0.0f})});
+        return table;
+    }
+    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+
+    float GetX() const { return ReadLocked(FX); }
+    float GetY() const { return ReadLocked(FY); }
+    void SetX(float value) { SetPublished(&TKDFloatPointProperty::FX, value); }
+    void SetY(float value) { SetPublished(&TKDFloatPointProperty::FY, value); }
+    void SetPoint(float x, float y) {
+        std::lock_guard guard(GetLock());
+        SetX(x);
+        SetY(y);
+    }
+
+private:
+    float FX, FY;
+};
+
 }  // namespace pixora
