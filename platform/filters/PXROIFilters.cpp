@@ -116,7 +116,7 @@ const TPropertyTable& TPXGeometricTransfromFilter::Properties() {
 }
 
 TPXGeometricTransfromFilter::TPXGeometricTransfromFilter(TComponent* owner)
-    : TPXCommonROIFilter(owner), FCustomSize(GetLock()) {
+    : TPXCommonROIFilter(owner), FCustomSize(GetLock(), TImageSizeRule::Refuse) {
     AutoInitProperties(Properties());
 }
 

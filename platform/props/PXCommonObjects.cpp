@@ -47,6 +47,14 @@ const TPropertyTable& TPXImageSize::Properties() {
     return table;
 }
 
+const TPropertyTable& TPXImageSize::RefusingProperties() {
+    static const TPropertyTable table = TPropertyTable::Of<TPXImageSize>("TPXImageSize", {
+        Int("Width", &TPXImageSize::FWidth, {.Default = 640, .Min = 1, .Max = 16384, .OutOfRange = TOutOfRange::Refuse}),
+        Int("Height", &TPXImageSize::FHeight, {.Default = 480, .Min = 1, .Max = 16384, .OutOfRange = TOutOfRange::Refuse}),
+    });
+    return table;
+}
+
 TSize TPXImageSize::GetSize() const {
     std::lock_guard guard(GetLock());
     return {FWidth, FHeight};

@@ -29,12 +29,23 @@ private:
 };
 
 // A width and a height in pixels, at least 1 each.
+// What a size outside 1 .. 16384 does: a generator's frame size is clamped into the range; an
+// output size that a transform must allocate refuses it with a message instead.
+enum class TImageSizeRule { Clamp, Refuse };
+
 class TPXImageSize final : public TLockPersistent {
 public:
-    explicit TPXImageSize(TChangeNotifyLock& lock) : TLockPersistent(lock) { AutoInitProperties(Properties()); }
+    explicit TPXImageSize(TChangeNotifyLock& lock, TImageSizeRule rule = TImageSizeRule::Clamp)
+        : TLockPersistent(lock), FRule(rule) {
+        AutoInitProperties(GetPropertyTable());
+    }
     TPXImageSize(TChangeNotifyLock& lock, int width, int height) : TPXImageSize(lock) { SetSize(width, height); }
+    // The clamping table; RefusingProperties() declares the same properties with the refusing rule.
     static const TPropertyTable& Properties();
-    const TPropertyTable& GetPropertyTable() const override { return Properties(); }
+    static const TPropertyTable& RefusingProperties();
+    const TPropertyTable& GetPropertyTable() const override {
+        return FRule == TImageSizeRule::Refuse ? RefusingProperties() : Properties();
+    }
 
     int GetWidth() const { return ReadLocked(FWidth); }
     int GetHeight() const { return ReadLocked(FHeight); }
@@ -47,6 +58,7 @@ public:
     }
 
 private:
+    TImageSizeRule FRule;
     int32_t FWidth, FHeight;
 };
 

@@ -278,6 +278,21 @@ TEST(RotateFilter, BadInputIsRefusedWithAMessage) {
     EXPECT_THROW(SetPropertyText(rotate, "Angle", "nan"), EPropertyError);
     EXPECT_EQ(rotate.GetAngle(), 0.0);
 
+    // A custom output size of 0 or beyond 16384 is refused with the property named; the size
+    // in force stays.
+    rotate.CustomSize().SetSize(50, 41);
+    for (const char* bad : {"0", "-3", "16385", "2000000000"}) {
+        for (const char* path : {"CustomSize.Width", "CustomSize.Height"}) {
+            try {
+                SetPropertyText(rotate, path, bad);
+                ADD_FAILURE() << path << " = " << bad << " accepted";
+            } catch (const EPXError& e) {
+                EXPECT_NE(std::string(e.what()).find(std::string(path).substr(11)), std::string::npos) << e.what();
+            }
+        }
+    }
+    EXPECT_EQ(rotate.CustomSize().GetSize(), (TSize{50, 41}));
+
     // An output offset that would need a frame beyond any allocation is refused, not allocated.
     rotate.OutputOffset().SetCX(2000000000);
     try {
