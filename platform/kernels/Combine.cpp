@@ -9,6 +9,7 @@
 #include <immintrin.h>
 
 #include "platform/base/PXErrors.h"
+#include "platform/base/PXTargetClones.h"
 
 namespace pixora::kernels {
 
@@ -18,7 +19,7 @@ constexpr std::size_t KChunkPixels = 512;  // vfRGBA32 rows are worked in chunks
 
 // ---- Per-sample operations ---------------------------------------------------------------------
 // Written as plain loops over samples so that GCC vectorizes them; each is instantiated for bytes
-// and words inside the target_clones row functions below.
+// and words inside the instruction-set clones of the row functions below.
 
 template <class T>
 [[gnu::always_inline]] inline void AddSamples(const T* a, const T* b, T* d, std::size_t n) noexcept {
@@ -154,12 +155,12 @@ template <class T>
 
 // ---- Row functions, one clone per instruction set ------------------------------------------------
 
-__attribute__((target_clones("avx2", "default")))
+PIXORA_TARGET_CLONES("avx2", "default")
 void OpRow8(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, uint8_t* d, std::size_t n) noexcept {
     OpSamples(op, a, b, d, n);
 }
 
-__attribute__((target_clones("avx2", "default")))
+PIXORA_TARGET_CLONES("avx2", "default")
 void OpRow16(TPXCombineOperation op, const uint16_t* a, const uint16_t* b, uint16_t* d, std::size_t n) noexcept {
     OpSamples(op, a, b, d, n);
 }
@@ -218,7 +219,7 @@ const TOverRow OverRow = [] {
 
 // One vfRGBA32 row of operations coAdd .. coXor: the colour bytes of op(a, b) with b's alpha,
 // composited over a. Worked through a stack chunk so that neither input is written.
-__attribute__((target_clones("avx2", "default")))
+PIXORA_TARGET_CLONES("avx2", "default")
 void OpOverRow(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, uint8_t* d, std::size_t pixels) noexcept {
     alignas(64) uint8_t tmp[KChunkPixels * 4];
     for (std::size_t p0 = 0; p0 < pixels; p0 += KChunkPixels) {
@@ -231,10 +232,10 @@ void OpOverRow(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, uint8
     }
 }
 
-__attribute__((target_clones("avx2", "default")))
+PIXORA_TARGET_CLONES("avx2", "default")
 void ScaleRow8(uint8_t* d, std::size_t n, uint32_t k) noexcept { ScaleSamples8(d, n, k); }
 
-__attribute__((target_clones("avx2", "default")))
+PIXORA_TARGET_CLONES("avx2", "default")
 void ScaleRow16(uint16_t* d, std::size_t n, uint32_t k) noexcept { ScaleSamples16(d, n, k); }
 
 // Bytes per pixel of an 8-bit format's rows; 0 for an unknown ordinal.
