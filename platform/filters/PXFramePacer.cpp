@@ -1,6 +1,7 @@
 // Start, pacing and stop of a generated stream.
 #include "platform/filters/PXFramePacer.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace pixora {
@@ -23,6 +24,17 @@ bool TPXFramePacer::UpstreamOperation(const ILRNotifyOperation& op) {
         return true;
     case TOperationKind::MasterPump: {
         std::lock_guard lock(FPumpMutex);
+        if (const auto* pump = As<TLRMasterPumpOperation>(op); pump && pump->Master) {
+            // The same frame asked for again along another path from the same master.
+            auto last = std::find_if(FLastSlots.begin(), FLastSlots.end(),
+                                     [&](const auto& seen) { return seen.first == pump->Master; });
+            if (last == FLastSlots.end()) {
+                FLastSlots.emplace_back(pump->Master, pump->Slot);
+            } else {
+                if (pump->Slot <= last->second) return true;
+                last->second = pump->Slot;
+            }
+        }
         ++FPumpCredits;
         FPumpSignal.notify_all();
         return true;
@@ -47,6 +59,7 @@ void TPXFramePacer::Start(const TRunOptions& options, TSize size, TPXVideoFormat
     {
         std::lock_guard pump(FPumpMutex);
         FPumpCredits = 0;
+        FLastSlots.clear();
     }
     FPumped.store(false);
     auto start = TLRStartFrameOperation::Make(size.Width, size.Height, format, frameDuration);

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "platform/component/PXComponent.h"
 #include "platform/image/PXImageBuffer.h"
@@ -63,6 +65,8 @@ private:
     std::mutex FPumpMutex;
     std::condition_variable FPumpSignal;
     int64_t FPumpCredits = 0;
+    // Per master that names its requests: the highest slot taken (guarded by FPumpMutex).
+    std::vector<std::pair<const void*, uint64_t>> FLastSlots;
 };
 
 }  // namespace pixora

@@ -605,8 +605,10 @@ std::vector<std::pair<TPXLRQueuedImageSinkPin*, int>> TPXMultiInput::DuePumps(bo
 
 void TPXMultiInput::MasterPump() {
     std::shared_lock pins(FPinListLock);
+    // Requests named by round and index: a source that feeds several inputs makes each frame once.
+    const uint64_t round = FPumpRound.fetch_add(1) + 1;
     for (auto [pin, count] : DuePumps(false))
-        for (int i = 0; i < count; ++i) pin->NotifyUpstream(TLRMasterPumpOperation());
+        for (int i = 0; i < count; ++i) pin->NotifyUpstream(TLRMasterPumpOperation(this, (round << 20) + uint64_t(i)));
 }
 
 void TPXMultiInput::SelfDriveRound() {
@@ -624,8 +626,10 @@ void TPXMultiInput::SelfDriveRound() {
         const auto pumps = DuePumps(true);
         if (pumps.empty()) continue;
         for (auto [pin, count] : pumps) pin->Outstanding += count;
+        const uint64_t round = FPumpRound.fetch_add(1) + 1;
         for (auto [pin, count] : pumps)
-            for (int i = 0; i < count; ++i) pin->NotifyUpstream(TLRMasterPumpOperation());
+            for (int i = 0; i < count; ++i)
+                pin->NotifyUpstream(TLRMasterPumpOperation(this, (round << 20) + uint64_t(i)));
         return;
     }
 }

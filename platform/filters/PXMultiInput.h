@@ -349,6 +349,7 @@ private:
     bool FDraining = false;
     IPXImageBuffer FLastOutput;
     int64_t FPumpIndex = 0;  // after-stop frames sent since the stop
+    std::atomic<uint64_t> FPumpRound{0};  // names the frames this component asks its sources for
 
     std::atomic<bool> FStopPendingFlag{false};  // FStopPending, readable without the lock
     std::atomic<int64_t> FPumpDuration{0};      // the output's frame duration, for MasterPump

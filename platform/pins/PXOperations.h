@@ -107,9 +107,19 @@ public:
     int64_t FrameDuration = 0;
 };
 
+// One frame asked for by a master. A master that reaches one source along several paths (a
+// source fanned out to two inputs of a mixer) names each frame it asks for: Master plus a Slot
+// that only grows. A source counts a named request only when its slot is above the last one it
+// took from that master, so the same frame asked for along two paths is made once. Unnamed
+// requests (Master null) always count.
 class TLRMasterPumpOperation final : public ILRNotifyOperation {
 public:
+    TLRMasterPumpOperation() = default;
+    TLRMasterPumpOperation(const void* master, uint64_t slot) noexcept : Master(master), Slot(slot) {}
     TOperationKind Kind() const noexcept override { return TOperationKind::MasterPump; }
+
+    const void* Master = nullptr;
+    uint64_t Slot = 0;
 };
 
 class TLRIgnoreStreamOperation final : public ILRNotifyOperation {

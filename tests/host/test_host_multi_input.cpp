@@ -177,6 +177,31 @@ TEST_F(HostMultiInput, RunTwoGeneratorsIntoAMixerOfflineAndLive) {
     }
 }
 
+// One generator feeding two mixer channels, one of them through a threaded filter: offline, the
+// mixer asks for each frame along both paths, and the generator must make it once, so every run
+// gives exactly one output per frame.
+TEST_F(HostMultiInput, OfflineRunWithASourceFannedOutToTwoChannelsGivesEveryFrame) {
+    const std::string graph = Path("fan.json");
+    std::ofstream(graph) << R"({"components": {
+        "large": {"class": "TPXJaehneGen", "properties": {"ImageSize": {"Width": 16, "Height": 9}, "FrameRate": 25}},
+        "small": {"class": "TPXJaehneGen", "properties": {"ImageSize": {"Width": 8, "Height": 6}, "FrameRate": 25}},
+        "neg": {"class": "TPXNegative"},
+        "mix": {"class": "TPXVideoMixer", "properties": {"StartIfNotAllRunning": false,
+                "Channels": [{}, {"Offset": {"CX": 1, "CY": 1}}, {"Offset": {"CX": 7, "CY": 2}}]}},
+        "out": {"class": "TPXMediaFileSink", "properties": {"FileName": ")" + Path("f_%04d.png") + R"("}}},
+      "connections": [["large.OutputPin", "mix.InputPins[0]"], ["small.OutputPin", "neg.InputPin"],
+                      ["neg.OutputPin", "mix.InputPins[1]"], ["small.OutputPin", "mix.InputPins[2]"],
+                      ["mix.OutputPin", "out.InputPin"]]})";
+    for (int run = 0; run < 6; ++run) {
+        for (const std::string& name : Files())
+            if (name != "fan.json") fs::remove(FDir / name);
+        RunOk({"run", graph, "--frames", "5"});
+        EXPECT_EQ(Files(), (std::set<std::string>{"fan.json", "f_0000.png", "f_0001.png", "f_0002.png", "f_0003.png",
+                                                  "f_0004.png"}))
+            << "run " << run;
+    }
+}
+
 TEST_F(HostMultiInput, RunEndsWhenTheSourcesEndAlsoWithAnAfterStopOutput) {
     std::string text;
     {
