@@ -21,8 +21,7 @@ void TPXCylinder::Calculate(TRemapMaps& maps) {
     const TCircle c = CircleFor(maps.Input, maps.Output);
     const int w = maps.Output.Width, h = maps.Output.Height;
     if (!(c.R > 0)) {  // no circle (radius 0): the picture stays as it is
-        for (int j = 0; j < h; ++j)
-            for (int i = 0; i < w; ++i) maps.XRow(j)[i] = float(i), maps.YRow(j)[i] = float(j);
+        maps.FillIdentity();
         return;
     }
     constexpr long double twoPi = 6.283185307179586476925286766559L;

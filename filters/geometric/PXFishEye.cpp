@@ -35,8 +35,7 @@ void TPXFishEye::Calculate(TRemapMaps& maps) {
     const int w = maps.Output.Width, h = maps.Output.Height;
     double probe;
     if (!SourceDistance(0, c.R, curvature, probe)) {
-        for (int j = 0; j < h; ++j)
-            for (int i = 0; i < w; ++i) maps.XRow(j)[i] = float(i), maps.YRow(j)[i] = float(j);
+        maps.FillIdentity();
         return;
     }
     const double ox = std::max(0, c.CX), oy = std::max(0, c.CY);

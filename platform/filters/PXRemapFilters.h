@@ -27,6 +27,11 @@ struct TRemapMaps {
     std::vector<float> X, Y;  // Output.Width × Output.Height cells each; row stride Output.Width
     float* XRow(int y) { return X.data() + std::size_t(y) * std::size_t(Output.Width); }
     float* YRow(int y) { return Y.data() + std::size_t(y) * std::size_t(Output.Width); }
+    // Every output pixel samples its own position: the picture stays as it is.
+    void FillIdentity() {
+        for (int y = 0; y < Output.Height; ++y)
+            for (int x = 0; x < Output.Width; ++x) XRow(y)[x] = float(x), YRow(y)[x] = float(y);
+    }
 };
 using TRemapMapsPtr = std::shared_ptr<const TRemapMaps>;
 

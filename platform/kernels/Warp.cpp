@@ -283,23 +283,30 @@ void Shear(ConstView<T> src, TRect srcRoi, View<T> dst, TRect dstRoi, double shx
     WarpAffine(src, srcRoi, dst, dstRoi, c, interpolation);
 }
 
+// Source points of one destination row through the projective matrix m (destination to source):
+// a point whose homogeneous weight w fails `hasSource` gets none (NaN, which samples nothing).
+template <class Accept>
+void ProjectRow(const double m[3][3], int y, int x0, int count, float* xs, float* ys, Accept hasSource) noexcept {
+    for (int i = 0; i < count; ++i) {
+        const double x = x0 + i;
+        const double w = m[2][0] * x + m[2][1] * y + m[2][2];
+        if (hasSource(w)) {
+            const double r = 1.0 / w;
+            xs[i] = float((m[0][0] * x + m[0][1] * y + m[0][2]) * r);
+            ys[i] = float((m[1][0] * x + m[1][1] * y + m[1][2]) * r);
+        } else {
+            xs[i] = ys[i] = float(kNaN);
+        }
+    }
+}
+
 template <class T>
 void WarpPerspectiveBack(ConstView<T> src, TRect srcRoi, View<T> dst, TRect dstRoi, const double m[3][3],
                          int interpolation) noexcept {
     // A destination point whose homogeneous weight is not positive lies beyond the horizon and
     // has no source point.
     WarpRows(src, srcRoi, dst, dstRoi, interpolation, [&](int y, int x0, int count, float* xs, float* ys) {
-        for (int i = 0; i < count; ++i) {
-            const double x = x0 + i;
-            const double w = m[2][0] * x + m[2][1] * y + m[2][2];
-            if (w > 0 || w < 0) {
-                const double r = 1.0 / w;
-                xs[i] = float((m[0][0] * x + m[0][1] * y + m[0][2]) * r);
-                ys[i] = float((m[1][0] * x + m[1][1] * y + m[1][2]) * r);
-            } else {
-                xs[i] = ys[i] = float(kNaN);
-            }
-        }
+        ProjectRow(m, y, x0, count, xs, ys, [](double w) { return w > 0 || w < 0; });
     });
 }
 
@@ -322,17 +329,7 @@ void WarpPerspective(ConstView<T> src, TRect srcRoi, View<T> dst, TRect dstRoi, 
     const double sx = srcRoi.X + srcRoi.Width * 0.5, sy = srcRoi.Y + srcRoi.Height * 0.5;
     const double sign = (c[2][0] * sx + c[2][1] * sy + c[2][2]) < 0 ? -1.0 : 1.0;
     WarpRows(src, srcRoi, dst, dstRoi, interpolation, [&](int y, int x0, int count, float* xs, float* ys) {
-        for (int i = 0; i < count; ++i) {
-            const double x = x0 + i;
-            const double w = m[2][0] * x + m[2][1] * y + m[2][2];
-            if (w * sign > 0) {
-                const double r = 1.0 / w;
-                xs[i] = float((m[0][0] * x + m[0][1] * y + m[0][2]) * r);
-                ys[i] = float((m[1][0] * x + m[1][1] * y + m[1][2]) * r);
-            } else {
-                xs[i] = ys[i] = float(kNaN);
-            }
-        }
+        ProjectRow(m, y, x0, count, xs, ys, [&](double w) { return w * sign > 0; });
     });
 }
 

@@ -40,8 +40,6 @@ private:
     TMapFunction FMap;
 };
 
-inline int ChannelsOf(TPXVideoFormat f) { return f == vfRGB24 ? 3 : f == vfRGBA32 ? 4 : 1; }
-
 // The pixel a background fill of `color` gives in a format (read back from a filled frame), with
 // alpha 0 on four-channel frames.
 inline TRawImage BackgroundPixel(TColor color, TPXVideoFormat format) {
@@ -59,7 +57,7 @@ inline TRawImage ReferenceRemap(const TRawImage& in, TSize outSize, TRect roi, c
                                 bool linear, TColor background) {
     TRawImage out = testref::MakeRaw(outSize.Width, outSize.Height, in.Format);
     const TRawImage bg = BackgroundPixel(background, in.Format);
-    const int nc = ChannelsOf(in.Format);
+    const int nc = testref::SamplesPerPixel(in.Format);
     const TSize inSize{in.Width, in.Height};
     for (int y = 0; y < outSize.Height; ++y)
         for (int x = 0; x < outSize.Width; ++x) {
@@ -93,7 +91,7 @@ inline TRawImage ReferenceRemap(const TRawImage& in, TSize outSize, TRect roi, c
 inline int MaxSampleDifference(const TRawImage& a, const TRawImage& b, std::string* where = nullptr) {
     if (a.Width != b.Width || a.Height != b.Height || a.Format != b.Format) return -1;
     int worst = 0;
-    const int nc = ChannelsOf(a.Format);
+    const int nc = testref::SamplesPerPixel(a.Format);
     for (int y = 0; y < a.Height; ++y)
         for (int x = 0; x < a.Width; ++x)
             for (int c = 0; c < nc; ++c) {

@@ -86,7 +86,7 @@ TEST(RemapFilter, MapPointingOutsideLeavesTheBackground) {
         const auto bg = remaptest::BackgroundPixel(0xFF20A0C0, format);
         for (int y = 0; y < 9; ++y)
             for (int x = 0; x < 17; ++x)
-                for (int c = 0; c < remaptest::ChannelsOf(format); ++c)
+                for (int c = 0; c < testref::SamplesPerPixel(format); ++c)
                     ASSERT_EQ(out.Sample(x, y, c), bg.Sample(0, 0, c)) << "format " << int(format) << " pixel " << x;
         if (format == vfRGBA32) {
             EXPECT_EQ(out.Sample(3, 4, 3), 0) << "background alpha";

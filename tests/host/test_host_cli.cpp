@@ -19,7 +19,7 @@
 #include "io/AvMedia.h"
 #include "platform/graph/PXGraph.h"
 #include "platform/registry/PXRegistry.h"
-#include "tests/support/HostRunner.h"
+#include "tests/support/HostTest.h"
 
 namespace pixora::hosttest {
 namespace {
@@ -58,48 +58,9 @@ std::vector<uint8_t> Pattern(int width, int height) {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-class HostCli : public testing::Test {
+class HostCli : public testsupport::THostTest {
 protected:
-    void SetUp() override {
-        RegisterPackage();
-        FDir = fs::temp_directory_path() /
-               ("pixora_host_cli_" + std::to_string(::getpid()) + "_" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(FDir);
-        fs::create_directories(FDir);
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(FDir);
-    }
-
-    std::string Path(const std::string& name) const { return (FDir / name).string(); }
-
-    static THostResult Run(const std::vector<std::string>& args) {
-        THostResult result = testsupport::RunProgram(PIXORA_HOST_BINARY, args);
-        EXPECT_FALSE(result.TimedOut) << "pixora did not finish";
-        return result;
-    }
-    static std::string Describe(const std::vector<std::string>& args, const THostResult& result) {
-        std::string text = "pixora";
-        for (const auto& arg : args) text += " " + arg;
-        return text + "\n  exit " + std::to_string(result.ExitCode) + "\n  stdout: " + result.Out +
-               "\n  stderr: " + result.Err;
-    }
-    // Runs and requires success with nothing on standard error.
-    THostResult RunOk(const std::vector<std::string>& args) {
-        THostResult result = Run(args);
-        EXPECT_EQ(result.ExitCode, 0) << Describe(args, result);
-        EXPECT_EQ(result.Err, "") << Describe(args, result);
-        return result;
-    }
-    // Every file in the folder, by name.
-    std::set<std::string> Files() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(FDir)) names.insert(entry.path().filename().string());
-        return names;
-    }
-
-    fs::path FDir;
+    HostCli() : THostTest("pixora_host_cli") {}
 };
 
 TEST_F(HostCli, ListShowsEveryRegisteredClassUnderEachOfItsCategories) {

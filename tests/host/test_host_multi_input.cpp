@@ -14,7 +14,7 @@
 #include "generators/PXJaehneGen.h"
 #include "io/AvMedia.h"
 #include "platform/graph/PXGraph.h"
-#include "tests/support/HostRunner.h"
+#include "tests/support/HostTest.h"
 
 namespace pixora::hosttest {
 namespace {
@@ -65,41 +65,10 @@ TRgbImage Overlay(TRgbImage base, TRgbImage top, int x, int y, TOp op) {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-class HostMultiInput : public testing::Test {
+class HostMultiInput : public testsupport::THostTest {
 protected:
-    void SetUp() override {
-        RegisterPackage();
-        FDir = fs::temp_directory_path() / ("pixora_host_multi_" + std::to_string(::getpid()) + "_" +
-                                            testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(FDir);
-        fs::create_directories(FDir);
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(FDir);
-    }
-    std::string Path(const std::string& name) const { return (FDir / name).string(); }
-    static std::string Describe(const std::vector<std::string>& args, const THostResult& result) {
-        std::string text = "pixora";
-        for (const auto& arg : args) text += " " + arg;
-        return text + "\n  exit " + std::to_string(result.ExitCode) + "\n  stdout: " + result.Out +
-               "\n  stderr: " + result.Err;
-    }
-    THostResult Run(const std::vector<std::string>& args) {
-        THostResult result = testsupport::RunProgram(PIXORA_HOST_BINARY, args);
-        EXPECT_FALSE(result.TimedOut) << Describe(args, result);
-        return result;
-    }
-    THostResult RunOk(const std::vector<std::string>& args) {
-        THostResult result = Run(args);
-        EXPECT_EQ(result.ExitCode, 0) << Describe(args, result);
-        EXPECT_EQ(result.Err, "") << Describe(args, result);
-        return result;
-    }
-    std::set<std::string> Files() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(FDir)) names.insert(entry.path().filename().string());
-        return names;
-    }
+    HostMultiInput() : THostTest("pixora_host_multi") {}
+
     // A graph of two pattern generators (16 × 9 and 8 × 6) feeding a mixer that adds the small
     // one at (5, 2) onto the large one, written into a numbered sequence.
     std::string TwoGeneratorGraph() {
@@ -114,8 +83,6 @@ protected:
                           ["mix.OutputPin", "out.InputPin"]]})";
         return file;
     }
-
-    fs::path FDir;
 };
 
 TEST_F(HostMultiInput, ApplyGivesTheMixerOneChannelPerInputFile) {
