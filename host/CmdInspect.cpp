@@ -24,6 +24,7 @@ void PrintTable(const TPropertyTable& table, const std::string& prefix, int dept
         }
         if (!info->Category().empty()) line += "  [" + info->Category() + "]";
         if (info->DisplayName() != info->Name()) line += "  \"" + info->DisplayName() + "\"";
+        if (!info->EditorEntry().empty()) line += "  editor \"" + info->EditorEntry() + "\"";
         std::puts(line.c_str());
         if (const TPropertyTable* sub = info->ItemTable(); sub && depth < 4) {
             const bool collection = info->Kind() == TPropertyKind::Collection;

@@ -68,7 +68,7 @@ TPXTransparentColor::~TPXTransparentColor() { ShutdownMultiInput(); }
 const TPropertyTable& TPXTransparentColor::Properties() {
     static const TPropertyTable table =
         TPropertyTable::Of<TPXTransparentColor, TPXCommonCombine>("TPXTransparentColor", {
-            Collection("TransparentColors", &TPXTransparentColor::FTransparentRanges),
+            StoredWhenNotEmpty(Collection("TransparentColors", &TPXTransparentColor::FTransparentRanges)),
             Bool("Enabled", &TPXTransparentColor::FEnabled, {.Default = true}),
         });
     return table;

@@ -52,7 +52,7 @@ const TPropertyTable& TPXVideoMixerChannelItem::Properties() {
 const TPropertyTable& TPXVideoMixer::Properties() {
     static const TPropertyTable table = TPropertyTable::Of<TPXVideoMixer, TPXMultiInput>("TPXVideoMixer", {
         Color("BackgroundColor", &TPXVideoMixer::FBackgroundColor, {.Default = 0}),
-        Collection("Channels", &TPXVideoMixer::FChannels),
+        StoredWhenNotEmpty(Collection("Channels", &TPXVideoMixer::FChannels)),
         Object("FrameSize", &TPXVideoMixer::FFrameSize),
         Bool("StartIfNotAllRunning", &TPXVideoMixer::FStartIfNotAllRunning, {.Default = true}),
     });

@@ -25,7 +25,7 @@ TPXRemappingPoint::TPXRemappingPoint(TChangeNotifyLock& lock)
 const TPropertyTable& TPXMovingLeastSquaresWarp::Properties() {
     using T = TPXMovingLeastSquaresWarp;
     static const TPropertyTable table = TPropertyTable::Of<T, TPXBaseRemapFilter>("TPXMovingLeastSquaresWarp", {
-        Collection("Points", &T::FPoints),
+        WithEditor(Collection("Points", &T::FPoints), "Edit P&oints ..."),
         Cardinal("GridStep", &T::FGridStep, {.Default = 20, .Min = 1}).Setter(&T::SetGridStep),
         // Stored data of earlier versions names the grid step "StepSize".
         Data("StepSize", &T::WriteStepSize, &T::ReadStepSize),

@@ -231,7 +231,7 @@ void TPXRectKernel::ReadMatrixDat(const json& value) {
 const TPropertyTable& TPXRectKernelFilter::Properties() {
     using T = TPXRectKernelFilter;
     static const TPropertyTable table = TPropertyTable::Of<T, TPXCommonROIMatrixSizeAnchorFilter>("TPXRectKernelFilter", {
-        Object("Kernel", &T::FKernel),
+        WithEditor(Object("Kernel", &T::FKernel), "Edit &Kernel ..."),
     });
     return table;
 }

@@ -251,7 +251,7 @@ void TPXLookupTables::ReadTables(const nlohmann::json& block) {
 
 const TPropertyTable& TPXColorLookup::Properties() {
     static const TPropertyTable table = TPropertyTable::Of<TPXColorLookup, TPXCommonFilter>("TPXColorLookup", {
-        Object("LookupTables", &TPXColorLookup::FLookupTables),
+        WithEditor(Object("LookupTables", &TPXColorLookup::FLookupTables), "Edit Color &Table ..."),
     });
     return table;
 }

@@ -181,11 +181,11 @@ void TPXRemapRadius::Assign(const TPXRemapRadius& other) {
 const TPropertyTable& TPXCircleRemapBackground::PropertiesFor(bool preserveDefault) {
     using T = TPXCircleRemapBackground;
     static const TPropertyTable plain = TPropertyTable::Of<T>("TPXCircleRemapBackground", {
-        Bool("Preserve", &T::FPreserve, {.Default = false}),
+        Bool("Preserve", &T::FPreserve, {.Default = false}).Stored(&T::PreserveStored),
         Bool("Stretch", &T::FStretch, {.Default = false}),
     });
     static const TPropertyTable preserving = TPropertyTable::Of<T>("TPXCircleRemapBackground", {
-        Bool("Preserve", &T::FPreserve, {.Default = true}),
+        Bool("Preserve", &T::FPreserve, {.Default = true}).Stored(&T::PreserveStored),
         Bool("Stretch", &T::FStretch, {.Default = false}),
     });
     return preserveDefault ? preserving : plain;

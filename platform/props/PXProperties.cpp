@@ -251,7 +251,8 @@ void FailNoText(const TPersistent& object, const std::string& name, const char* 
 }  // namespace props_detail
 
 void SaveProperties(const TPersistent& object, json& properties) {
-    for (const TPropertyInfo* info : object.GetPropertyTable().All()) info->Save(object, properties);
+    for (const TPropertyInfo* info : object.GetPropertyTable().All())
+        if (info->IsStored(object)) info->Save(object, properties);
 }
 
 void LoadProperties(TPersistent& object, const json& properties) {
@@ -308,12 +309,50 @@ static std::pair<TPersistent*, const TPropertyInfo*> Resolve(TPersistent& root, 
     }
 }
 
+// "Items[i].Index" names an item's position, unless the item class publishes an Index itself.
+struct TItemPosition {
+    TCollectionBase* Collection;
+    int Index;
+    std::string Name;  // "Class.Items[i].Index", for messages
+};
+
+static std::optional<TItemPosition> ResolveItemPosition(TPersistent& root, std::string_view path) {
+    constexpr std::string_view suffix = "].Index";
+    if (!path.ends_with(suffix)) return std::nullopt;
+    const std::string_view item = path.substr(0, path.size() - suffix.size() + 1);  // "...Items[i]"
+    const std::size_t bracket = item.rfind('[');
+    if (bracket == std::string_view::npos) return std::nullopt;
+    auto [holder, info] = Resolve(root, item.substr(0, bracket));
+    TCollectionBase* collection = info->GetCollection(*holder);
+    if (!collection || collection->ItemTable().Find("Index")) return std::nullopt;
+    std::string error;
+    const auto index = props_detail::ParseInteger(item.substr(bracket + 1, item.size() - bracket - 2), false, error);
+    if (!index) throw EPropertyError("Malformed property path '" + std::string(path) + "': " + error);
+    const std::string name = holder->GetPropertyTable().ClassName() + "." + info->Name();
+    if (*index < 0 || *index >= collection->Count())
+        throw ERangeError(name + ": index " + std::to_string(*index) + " is out of range 0 to " +
+                          std::to_string(collection->Count() - 1));
+    return TItemPosition{collection, int(*index), name + "[" + std::to_string(*index) + "].Index"};
+}
+
 std::string GetPropertyText(TPersistent& object, std::string_view path) {
+    if (const auto position = ResolveItemPosition(object, path)) return std::to_string(position->Index);
     auto [holder, info] = Resolve(object, path);
     return info->GetText(*holder);
 }
 
 void SetPropertyText(TPersistent& object, std::string_view path, std::string_view text) {
+    if (const auto position = ResolveItemPosition(object, path)) {
+        std::string error;
+        const auto to = props_detail::ParseInteger(text, false, error);
+        if (!to) throw EPropertyError(position->Name + ": " + error);
+        const int count = position->Collection->Count();
+        if (*to < 0 || *to >= count)
+            throw ERangeError(position->Name + ": " + std::to_string(*to) + " is out of range 0 to " +
+                              std::to_string(count - 1));
+        position->Collection->Move(position->Index, int(*to));
+        return;
+    }
     auto [holder, info] = Resolve(object, path);
     info->SetText(*holder, text);
 }

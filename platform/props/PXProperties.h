@@ -2,6 +2,7 @@
 // get and set by name from text, JSON persistence and the host's `inspect` all read that table.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -88,8 +89,16 @@ public:
     virtual TPersistent* GetObject(TPersistent&) const { return nullptr; }
     virtual TCollectionBase* GetCollection(TPersistent&) const { return nullptr; }
 
+    // Whether SaveProperties writes the property for this object; always, unless a stored-test
+    // was declared. A property that is not written keeps its default when the object is loaded.
+    bool IsStored(const TPersistent& object) const { return !FStoredTest || FStoredTest(object); }
+    // The designer's entry for editing the value in a dialog ("Edit &Kernel ..."); empty for none.
+    const std::string& EditorEntry() const noexcept { return FEditorEntry; }
+
     void SetCategory(std::string category) { FCategory = std::move(category); }
     void SetDisplayName(std::string name) { FDisplayName = std::move(name); }
+    void SetStoredTest(std::function<bool(const TPersistent&)> test) { FStoredTest = std::move(test); }
+    void SetEditorEntry(std::string entry) { FEditorEntry = std::move(entry); }
 
 protected:
     [[noreturn]] void Fail(const TPersistent& object, const std::string& what) const;
@@ -97,7 +106,8 @@ protected:
 private:
     std::string FName;
     TPropertyKind FKind;
-    std::string FCategory, FDisplayName;
+    std::string FCategory, FDisplayName, FEditorEntry;
+    std::function<bool(const TPersistent&)> FStoredTest;
 };
 
 // Options of a value property; Min and Max are inclusive.
@@ -365,6 +375,9 @@ public:
     virtual TPersistent& AddItem() = 0;
     virtual void Delete(int index) = 0;
     virtual void Clear() = 0;
+    // Moves the item at `from` to position `to`; the items between shift by one. Item identity
+    // is kept, so references to items stay valid.
+    virtual void Move(int from, int to) = 0;
     virtual const TPropertyTable& ItemTable() const = 0;
 };
 
@@ -400,6 +413,23 @@ public:
         if (FItems.empty()) return;
         FItems.clear();
         FLock->Notify();
+    }
+    void Move(int from, int to) override {
+        std::lock_guard guard(*FLock);
+        CheckIndex(from);
+        CheckIndex(to);
+        if (from == to) return;
+        const auto first = FItems.begin();
+        if (from < to) std::rotate(first + from, first + from + 1, first + to + 1);
+        else std::rotate(first + to, first + from, first + from + 1);
+        FLock->Notify();
+    }
+    // The position of an item of this collection, -1 when it is not one.
+    int IndexOf(const TItem& item) const {
+        std::lock_guard guard(*FLock);
+        for (std::size_t i = 0; i < FItems.size(); ++i)
+            if (FItems[i].get() == &item) return int(i);
+        return -1;
     }
     const TPropertyTable& ItemTable() const override { return TItem::Properties(); }
     auto begin() { return FItems.begin(); }
@@ -461,6 +491,11 @@ struct TFieldDecl {
     }
     TFieldDecl&& FollowUp(void (TClass::*followUp)()) && {
         Info->SetFollowUp(followUp);
+        return std::move(*this);
+    }
+    // Persisted only when the object's test says so (a value equal to a class default is not).
+    TFieldDecl&& Stored(bool (TClass::*test)() const) && {
+        Info->SetStoredTest([test](const TPersistent& o) { return (static_cast<const TClass&>(o).*test)(); });
         return std::move(*this);
     }
 };
@@ -547,11 +582,28 @@ auto Data(const char* name, void (TClass::*writer)(nlohmann::json&) const, void 
         [reader](TPersistent& o, const nlohmann::json& j) { (static_cast<TClass&>(o).*reader)(j); });
 }
 
+// A sub-object or collection with a designer editor entry: WithEditor(Object(...), "Edit &Kernel ...").
+template <class TInfo>
+std::shared_ptr<TInfo> WithEditor(std::shared_ptr<TInfo> info, const char* entry) {
+    info->SetEditorEntry(entry);
+    return info;
+}
+// A collection that is persisted only when it holds at least one item.
+template <class TInfo>
+std::shared_ptr<TInfo> StoredWhenNotEmpty(std::shared_ptr<TInfo> info) {
+    const TInfo* raw = info.get();
+    info->SetStoredTest([raw](const TPersistent& o) {
+        return raw->GetCollection(const_cast<TPersistent&>(o))->Count() > 0;
+    });
+    return info;
+}
+
 // Whole-object operations driven by the tables.
 void SaveProperties(const TPersistent& object, nlohmann::json& properties);
 // Applies every member of a JSON object; an unknown name raises EPropertyError.
 void LoadProperties(TPersistent& object, const nlohmann::json& properties);
 // Dotted paths reach sub-objects and collection items: "ThresholdTop.Threshold", "Points[2].X".
+// "Channels[2].Index" is an item's position: reading gives 2, setting moves the item.
 std::string GetPropertyText(TPersistent& object, std::string_view path);
 void SetPropertyText(TPersistent& object, std::string_view path, std::string_view text);
 
