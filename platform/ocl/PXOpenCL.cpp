@@ -196,7 +196,15 @@ IOCLProgram TOCLContext::BuildProgram(const std::string& source, const std::stri
     return program;
 }
 
+void TOCLContext::FailNextAllocations(int code, int count) noexcept {
+    FFailureCode.store(code);
+    FFailingAllocations.store(count);
+}
+
 IOCLBuffer TOCLContext::CreateBuffer(uint64_t flags, std::size_t size, const void* hostPointer) {
+    for (int failing = FFailingAllocations.load(); failing > 0;) {
+        if (FFailingAllocations.compare_exchange_weak(failing, failing - 1)) ErrorCheck(FFailureCode.load(), "clCreateBuffer");
+    }
     cl_int result = CL_SUCCESS;
     cl_mem mem = clCreateBuffer(FContext, cl_mem_flags(flags), std::max<std::size_t>(size, 1),
                                 const_cast<void*>(hostPointer), &result);

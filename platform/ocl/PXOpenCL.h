@@ -3,6 +3,7 @@
 // buffers, and errors that name the failed entry point. OpenCL headers stay in the .cpp.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -169,6 +170,10 @@ public:
     TOCLCommandQueue& Queue() noexcept { return *FQueue; }
     // Serialises runs on the shared queue between the filters' threads.
     std::mutex& RunMutex() noexcept { return FRunMutex; }
+    // Makes the next `count` buffer allocations fail with `code` (CL_MEM_OBJECT_ALLOCATION_FAILURE,
+    // CL_DEVICE_NOT_AVAILABLE ...), as a device that runs out of memory or goes away would, so the
+    // filters' recovery from a failed frame can be exercised on any device.
+    void FailNextAllocations(int code, int count = 1) noexcept;
 
 private:
     cl_context FContext;
@@ -176,6 +181,7 @@ private:
     TOCLDeviceInfo FInfo;
     std::unique_ptr<TOCLCommandQueue> FQueue;
     std::mutex FCacheMutex, FRunMutex;
+    std::atomic<int> FFailingAllocations{0}, FFailureCode{0};
     std::vector<std::pair<std::string, IOCLProgram>> FPrograms;  // key: options + '\n' + source
 };
 using IOCLContext = std::shared_ptr<TOCLContext>;
