@@ -281,13 +281,24 @@ PIXORA_AVX512 inline void StorePixels8(uint8_t* d, __m512i v, __mmask16 lanes) n
     }
 }
 
+// Eight bytes at each of 16 offsets (lanes of `first` among 0..7, of `second` among 8..15): lo
+// takes bytes 0..3 of each lane's read and hi bytes 4..7.
+PIXORA_AVX512 inline void GatherPairs(const uint8_t* base, __m512i off, __mmask8 first, __mmask8 second, __m512i& lo,
+                                      __m512i& hi) noexcept {
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i a = _mm512_mask_i32gather_epi64(zero, first, _mm512_castsi512_si256(off), base, 1);
+    const __m512i b = _mm512_mask_i32gather_epi64(zero, second, _mm512_extracti64x4_epi64(off, 1), base, 1);
+    lo = _mm512_permutex2var_epi32(a, _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30), b);
+    hi = _mm512_permutex2var_epi32(a, _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31), b);
+}
+
 template <int C, TMode M>
 PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, const float* xs, const float* ys,
                               uint8_t* dstRow, int count, bool smooth, int readLimit) noexcept {
     const __m512 bx0 = _mm512_set1_ps(b.X0), bx1 = _mm512_set1_ps(b.X1);
     const __m512 by0 = _mm512_set1_ps(b.Y0), by1 = _mm512_set1_ps(b.Y1);
     const __m512 one = _mm512_set1_ps(1.f), half = _mm512_set1_ps(0.5f);
-    const __m512i ix1 = _mm512_set1_epi32(b.Ix1), iy1 = _mm512_set1_epi32(b.Iy1);
+    const __m512i iy1 = _mm512_set1_epi32(b.Iy1);
     const __m512i stride = _mm512_set1_epi32(int(src.Stride)), pixel = _mm512_set1_epi32(C);
     const __m512i limit = _mm512_set1_epi32(readLimit);
     const __m512i byteMask = _mm512_set1_epi32(0xFF), zero = _mm512_setzero_si512();
@@ -317,23 +328,36 @@ PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, cons
                 const __m512i v = _mm512_mask_i32gather_epi32(zero, done, off, base, 1);
                 StorePixels8<C>(dstRow + std::ptrdiff_t(i) * C, v, done);
             } else {
-                const __m512i sx = _mm512_maskz_mov_epi32(_mm512_cmplt_epi32_mask(ix, ix1), pixel);
+                // One read per row takes both horizontal taps: the pixel at ix and the next one.
+                // On the box's right column (ix = Ix1) x is exactly ix, so fx = 0 and the second
+                // tap's value drops out of the sum (v00 + 0 · (v01 − v00) = v00): it need not be
+                // the replicated edge, only readable.
                 const __m512i sy = _mm512_maskz_mov_epi32(_mm512_cmplt_epi32_mask(iy, iy1), stride);
                 const __m512i o00 = _mm512_add_epi32(_mm512_mullo_epi32(iy, stride), _mm512_mullo_epi32(ix, pixel));
-                const __m512i o01 = _mm512_add_epi32(o00, sx), o10 = _mm512_add_epi32(o00, sy);
-                const __m512i o11 = _mm512_add_epi32(o10, sx);
-                done = _mm512_mask_cmple_epi32_mask(inside, o11, limit);
-                const __m512i g00 = _mm512_mask_i32gather_epi32(zero, done, o00, base, 1);
-                const __m512i g01 = _mm512_mask_i32gather_epi32(zero, done, o01, base, 1);
-                const __m512i g10 = _mm512_mask_i32gather_epi32(zero, done, o10, base, 1);
-                const __m512i g11 = _mm512_mask_i32gather_epi32(zero, done, o11, base, 1);
+                const __m512i o10 = _mm512_add_epi32(o00, sy);
+                done = _mm512_mask_cmple_epi32_mask(inside, o10, limit);
+                // Per lane: lo = bytes 0..3 and hi = bytes 4..7 read at the tap.
+                __m512i lo0, hi0, lo1, hi1;
+                if constexpr (C == 1) {
+                    lo0 = _mm512_mask_i32gather_epi32(zero, done, o00, base, 1);
+                    lo1 = _mm512_mask_i32gather_epi32(zero, done, o10, base, 1);
+                    hi0 = hi1 = zero;
+                } else {
+                    const __mmask8 first = __mmask8(done), second = __mmask8(done >> 8);
+                    GatherPairs(base, o00, first, second, lo0, hi0);
+                    GatherPairs(base, o10, first, second, lo1, hi1);
+                }
                 __m512i out = zero;
                 for (int c = 0; c < C; ++c) {
-                    const unsigned shift = 8u * unsigned(c);
-                    const __m512 v00 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(g00, shift), byteMask));
-                    const __m512 v01 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(g01, shift), byteMask));
-                    const __m512 v10 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(g10, shift), byteMask));
-                    const __m512 v11 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(g11, shift), byteMask));
+                    // Byte k of the 8 read: in lo for k < 4, else in hi.
+                    const int k0 = c, k1 = c + C;
+                    const __m512i w00 = k0 < 4 ? lo0 : hi0, w10 = k0 < 4 ? lo1 : hi1;
+                    const __m512i w01 = k1 < 4 ? lo0 : hi0, w11 = k1 < 4 ? lo1 : hi1;
+                    const unsigned s0 = 8u * unsigned(k0 & 3), s1 = 8u * unsigned(k1 & 3);
+                    const __m512 v00 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w00, s0), byteMask));
+                    const __m512 v01 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w01, s1), byteMask));
+                    const __m512 v10 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w10, s0), byteMask));
+                    const __m512 v11 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w11, s1), byteMask));
                     const __m512 top = _mm512_add_ps(v00, _mm512_mul_ps(fx, _mm512_sub_ps(v01, v00)));
                     const __m512 bottom = _mm512_add_ps(v10, _mm512_mul_ps(fx, _mm512_sub_ps(v11, v10)));
                     const __m512 v = _mm512_add_ps(top, _mm512_mul_ps(fy, _mm512_sub_ps(bottom, top)));
@@ -384,11 +408,12 @@ bool RowVector(const ConstView<T>& src, const TBox& b, TMode mode, const float* 
         if (!HaveAvx512() || write != nc || (nc != 1 && nc != 3 && nc != 4) ||
             (mode != TMode::NN && mode != TMode::Linear) || src.Stride <= 0)
             return false;
-        // Offsets are 32-bit; a gather reads four bytes, so a tap starting within the last three
-        // bytes of the source's pixels is left to the per-pixel code.
+        // Offsets are 32-bit. A gather reads four bytes per tap (eight for the horizontal pair of
+        // a 3- or 4-channel linear tap): a read that would pass the end of the source's pixels is
+        // left to the per-pixel code.
         const long long end = (long long)(src.Height - 1) * src.Stride + (long long)src.Width * nc;
         if (end > INT32_MAX || (long long)src.Stride * nc > INT32_MAX) return false;
-        const int limit = int(end - 4);
+        const int limit = int(end - (mode == TMode::Linear && nc > 1 ? 8 : 4));
         const bool nn = mode == TMode::NN;
         switch (nc) {
             case 1: nn ? RowVector8<1, TMode::NN>(src, b, xs, ys, dstRow, count, smooth, limit)
