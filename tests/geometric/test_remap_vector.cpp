@@ -252,3 +252,37 @@ TEST(WarpVectorRows, CoordinateRowsEqualThePointByPointCode) {
 
 }  // namespace
 }  // namespace pixora
+
+namespace pixora {
+namespace {
+
+// Column mirroring over every width from 1 to 150 (whole 64-byte steps plus each possible rest) and
+// every pixel size of the native formats, against the reversal written out pixel by pixel.
+template <class T>
+void CompareMirrorRows(int channels) {
+    for (int width = 1; width <= 150; ++width) {
+        const test::TPlane<T> src(width, 2, channels, 1, uint32_t(width));
+        test::TPlane<T> dst(width, 2, channels, 1, 99);
+        const std::vector<T> before = dst.Samples;
+        kernels::Mirror<T>(src.AsConstView(), dst.AsView(), {0, 0, width, 2}, kernels::kAxsVertical);
+        for (int y = 0; y < 2; ++y) {
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < channels; ++c)
+                    ASSERT_EQ(dst.At(x, y, c), src.At(width - 1 - x, y, c))
+                        << "width " << width << " x " << x << " channel " << c << " (" << channels << " channels)";
+            // The padding sample after the row is not written.
+            const std::size_t pad = std::size_t(y) * std::size_t(dst.Stride) + std::size_t(width) * channels;
+            ASSERT_EQ(dst.Samples[pad], before[pad]) << "width " << width;
+        }
+    }
+}
+
+TEST(MirrorVectorRows, ReversedRowsOnEveryWidth) {
+    for (int channels : {1, 3, 4}) {
+        CompareMirrorRows<uint8_t>(channels);
+        CompareMirrorRows<uint16_t>(channels);
+    }
+}
+
+}  // namespace
+}  // namespace pixora
