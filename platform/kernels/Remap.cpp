@@ -272,8 +272,13 @@ PIXORA_AVX512 inline void StorePixels8(uint8_t* d, __m512i v, __mmask16 lanes) n
         const __m512i pick = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
         const __m512i join = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
         const __m512i packed = _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(v, pick));
+        if (lanes == 0xFFFF) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm512_castsi512_si256(packed));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), _mm512_extracti32x4_epi32(packed, 2));
+            return;
+        }
         __mmask64 bytes = (__mmask64(1) << 48) - 1;
-        if (lanes != 0xFFFF) {
+        {
             const __m512i m = _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(_mm512_movm_epi32(lanes), pick));
             bytes &= _mm512_movepi8_mask(m);
         }
@@ -389,6 +394,77 @@ PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, cons
     }
 }
 
+// The same for 16-bit single-channel pixels: offsets count samples (the gathers scale them by 2),
+// each gather reads two samples (a linear tap's horizontal pair), sums saturate to 0 .. 65535.
+template <TMode M>
+PIXORA_AVX512 void RowVectorGray16(const ConstView<uint16_t>& src, const TBox& b, const float* xs, const float* ys,
+                                   uint16_t* dstRow, int count, bool smooth, int readLimit) noexcept {
+    const __m512 bx0 = _mm512_set1_ps(b.X0), bx1 = _mm512_set1_ps(b.X1);
+    const __m512 by0 = _mm512_set1_ps(b.Y0), by1 = _mm512_set1_ps(b.Y1);
+    const __m512 one = _mm512_set1_ps(1.f), half = _mm512_set1_ps(0.5f);
+    const __m512i iy1 = _mm512_set1_epi32(b.Iy1), stride = _mm512_set1_epi32(int(src.Stride));
+    const __m512i limit = _mm512_set1_epi32(readLimit), wordMask = _mm512_set1_epi32(0xFFFF);
+    const __m512i zero = _mm512_setzero_si512(), oneI = _mm512_set1_epi32(1);
+    const uint16_t* base = src.Data;
+    for (int i = 0; i < count; i += 16) {
+        const int n = std::min(16, count - i);
+        const __mmask16 lanes = n == 16 ? __mmask16(0xFFFF) : __mmask16((1u << n) - 1);
+        const __m512 x = _mm512_maskz_loadu_ps(lanes, xs + i), y = _mm512_maskz_loadu_ps(lanes, ys + i);
+        const __mmask16 inside = _mm512_mask_cmp_ps_mask(
+            _mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(lanes, x, bx0, _CMP_GE_OQ), x, bx1,
+                                                            _CMP_LE_OQ),
+                                    y, by0, _CMP_GE_OQ),
+            y, by1, _CMP_LE_OQ);
+        __mmask16 done = 0;
+        if (inside) {
+            const __m512 cx = _mm512_mask_blend_ps(inside, bx0, x), cy = _mm512_mask_blend_ps(inside, by0, y);
+            const __m512i ix = _mm512_cvttps_epi32(cx), iy = _mm512_cvttps_epi32(cy);
+            const __m512 fx = _mm512_sub_ps(cx, _mm512_cvtepi32_ps(ix)), fy = _mm512_sub_ps(cy, _mm512_cvtepi32_ps(iy));
+            if constexpr (M == TMode::NN) {
+                const __m512i nx = _mm512_mask_add_epi32(ix, _mm512_cmp_ps_mask(fx, half, _CMP_GE_OQ), ix, oneI);
+                const __m512i ny = _mm512_mask_add_epi32(iy, _mm512_cmp_ps_mask(fy, half, _CMP_GE_OQ), iy, oneI);
+                const __m512i off = _mm512_add_epi32(_mm512_mullo_epi32(ny, stride), nx);
+                done = _mm512_mask_cmple_epi32_mask(inside, off, limit);
+                const __m512i v = _mm512_mask_i32gather_epi32(zero, done, off, base, 2);
+                _mm512_mask_cvtepi32_storeu_epi16(dstRow + i, done, v);
+            } else {
+                // As for 8-bit pixels: on the box's right column fx = 0 and the pair's second
+                // sample drops out of the sum.
+                const __m512i sy = _mm512_maskz_mov_epi32(_mm512_cmplt_epi32_mask(iy, iy1), stride);
+                const __m512i o00 = _mm512_add_epi32(_mm512_mullo_epi32(iy, stride), ix);
+                const __m512i o10 = _mm512_add_epi32(o00, sy);
+                done = _mm512_mask_cmple_epi32_mask(inside, o10, limit);
+                const __m512i g0 = _mm512_mask_i32gather_epi32(zero, done, o00, base, 2);
+                const __m512i g1 = _mm512_mask_i32gather_epi32(zero, done, o10, base, 2);
+                const __m512 v00 = _mm512_cvtepi32_ps(_mm512_and_si512(g0, wordMask));
+                const __m512 v01 = _mm512_cvtepi32_ps(_mm512_srli_epi32(g0, 16));
+                const __m512 v10 = _mm512_cvtepi32_ps(_mm512_and_si512(g1, wordMask));
+                const __m512 v11 = _mm512_cvtepi32_ps(_mm512_srli_epi32(g1, 16));
+                const __m512 top = _mm512_add_ps(v00, _mm512_mul_ps(fx, _mm512_sub_ps(v01, v00)));
+                const __m512 bottom = _mm512_add_ps(v10, _mm512_mul_ps(fx, _mm512_sub_ps(v11, v10)));
+                const __m512 v = _mm512_add_ps(top, _mm512_mul_ps(fy, _mm512_sub_ps(bottom, top)));
+                __m512i r = _mm512_cvttps_epi32(_mm512_add_ps(v, half));
+                r = _mm512_min_epi32(_mm512_max_epi32(r, zero), wordMask);
+                _mm512_mask_cvtepi32_storeu_epi16(dstRow + i, done, r);
+            }
+        }
+        __mmask16 rest = inside & ~done;
+        if (smooth) {
+            const __m512 fx0 = _mm512_sub_ps(bx0, one), fx1 = _mm512_add_ps(bx1, one);
+            const __m512 fy0 = _mm512_sub_ps(by0, one), fy1 = _mm512_add_ps(by1, one);
+            rest |= _mm512_mask_cmp_ps_mask(
+                _mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(lanes & ~inside, x, fx0, _CMP_GT_OQ),
+                                                                x, fx1, _CMP_LT_OQ),
+                                        y, fy0, _CMP_GT_OQ),
+                y, fy1, _CMP_LT_OQ);
+        }
+        for (unsigned r = rest; r; r &= r - 1) {
+            const int k = i + __builtin_ctz(r);
+            RowBody<uint16_t, 1, M, true>(src, b, xs + k, ys + k, dstRow + k, 1, smooth, 1);
+        }
+    }
+}
+
 #undef PIXORA_AVX512
 
 bool HaveAvx512() noexcept {
@@ -401,8 +477,19 @@ bool HaveAvx512() noexcept {
 template <class T>
 bool RowVector(const ConstView<T>& src, const TBox& b, TMode mode, const float* xs, const float* ys, T* dstRow,
                int count, bool smooth, int write) noexcept {
-    if constexpr (!std::is_same_v<T, uint8_t>) {
-        return false;
+    if constexpr (std::is_same_v<T, uint16_t>) {
+        if (!HaveAvx512() || src.Channels != 1 || write != 1 || (mode != TMode::NN && mode != TMode::Linear) ||
+            src.Stride <= 0)
+            return false;
+        // Offsets in samples; every gather reads two samples.
+        const long long end = (long long)(src.Height - 1) * src.Stride + src.Width;
+        if (end > INT32_MAX / 2) return false;
+        const int limit = int(end - 2);
+        if (mode == TMode::NN)
+            RowVectorGray16<TMode::NN>(src, b, xs, ys, dstRow, count, smooth, limit);
+        else
+            RowVectorGray16<TMode::Linear>(src, b, xs, ys, dstRow, count, smooth, limit);
+        return true;
     } else {
         const int nc = src.Channels;
         if (!HaveAvx512() || write != nc || (nc != 1 && nc != 3 && nc != 4) ||

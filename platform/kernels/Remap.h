@@ -67,8 +67,8 @@ template <class T>
 void RemapRowScalar(ConstView<T> src, TRect srcRoi, const float* xs, const float* ys, T* dstRow, int count,
                     int interpolation, int channelsToWrite = -1) noexcept;
 
-// True when this CPU takes the AVX-512 rows (nearest and linear, 8-bit 1-, 3- and 4-channel
-// pixels, every channel written); everything else runs the plain code.
+// True when this CPU takes the AVX-512 rows (nearest and linear, 8-bit 1-, 3- and 4-channel and
+// 16-bit 1-channel pixels, every channel written); everything else runs the plain code.
 bool RemapRowVectorized() noexcept;
 
 }  // namespace pixora::kernels
