@@ -105,7 +105,10 @@ void TPXRotate::FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffer
         GetShifts(inW, inH, baseXShift, baseYShift);
     }
     const TRect srcRoi = RegionRect(inW, inH);
-    if (srcRoi.Empty()) return;  // nothing to rotate: the output stays background
+    if (srcRoi.Empty()) {  // nothing to rotate: the output stays background
+        FinishBackground();
+        return;
+    }
     const int flag = int(unsigned(InterpolationFlag()) | (smooth ? kernels::kSmoothEdge : 0u));
     ProcessInInputFormat(in, out, [&](const IPXImageBuffer& work) {
         const int outW = work->GetWidth(), outH = work->GetHeight();

@@ -36,6 +36,7 @@ protected:
     TSize GetMaxBoundingRect(int width, int height) const override;
     void SetVideoFormat(const IPXImageBuffer& buffer) override;
     void FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffer& out) override;
+    bool BackgroundByBands() const override { return true; }
 
 private:
     bool FSmoothEdge;

@@ -59,7 +59,10 @@ void TPXShear::FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffer&
     // The region of interest is sheared as a picture of its own: its top-left pixel is the
     // origin of the transform.
     const TRect roi = RegionRect(in->GetWidth(), in->GetHeight());
-    if (roi.Empty()) return;
+    if (roi.Empty()) {
+        FinishBackground();
+        return;
+    }
     const int inW = roi.Width, inH = roi.Height;
     const double shx = double(xShear) / inH, shy = double(yShear) / inW;
     const int flag = int(unsigned(InterpolationFlag()) | (smooth ? kernels::kSmoothEdge : 0u));

@@ -27,6 +27,7 @@ protected:
     TSize GetBoundingRect(int width, int height) const override;
     void SetVideoFormat(const IPXImageBuffer& buffer) override;
     void FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffer& out) override;
+    bool BackgroundByBands() const override { return true; }
 
 private:
     int32_t FXShear, FYShear;

@@ -84,7 +84,10 @@ void TPXWarp::SetVideoFormat(const IPXImageBuffer& buffer) {
 
 void TPXWarp::FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffer& out) {
     const TRect srcRoi = RegionRect(in->GetWidth(), in->GetHeight());
-    if (srcRoi.Empty()) return;
+    if (srcRoi.Empty()) {
+        FinishBackground();
+        return;
+    }
     // One consistent set of settings for the frame (the lock is recursive).
     double quad[4][2];
     bool smooth, inverse;

@@ -3,6 +3,7 @@
 #include "platform/filters/PXROIFilters.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/threads/PXBandPool.h"
 
@@ -155,27 +156,61 @@ IPXImageBuffer TPXGeometricTransfromFilter::PrepareOutput(const IPXImageBuffer& 
     FInputSize = in->GetSize();
     FOutputSize = OutputSizeFor(FInputSize.Width, FInputSize.Height);
     IPXImageBuffer out = TPXImageBuffer::CreateSize(FOutputSize.Width, FOutputSize.Height, DeliveredFormat(in->GetFormat()));
-    out->FillColor(GetBackgroundColor());
+    if (BackgroundByBands()) {
+        StartBackground(*out);
+    } else {
+        FUnpainted = nullptr;
+        out->FillColor(GetBackgroundColor());
+    }
     out->SetTimeStamp(in->GetTimeStamp());
     return out;
+}
+
+void TPXGeometricTransfromFilter::StartBackground(TPXImageBuffer& frame) {
+    // One row in the frame's format, painted as the whole frame would be.
+    IPXImageBuffer row = TPXImageBuffer::CreateSize(frame.GetWidth(), 1, frame.GetFormat());
+    row->FillColor(GetBackgroundColor());
+    FBackgroundRow.assign(row->GetReadPointer(), row->GetReadPointer() + row->GetLineSize());
+    FUnpainted = &frame;
+}
+
+void TPXGeometricTransfromFilter::FinishBackground() {
+    if (!FUnpainted) return;
+    uint8_t* data = FUnpainted->GetWritePointer();
+    const std::ptrdiff_t line = FUnpainted->GetLineSize();
+    for (int y = 0; y < FUnpainted->GetHeight(); ++y)
+        std::memcpy(data + y * line, FBackgroundRow.data(), std::size_t(line));
+    FUnpainted = nullptr;
+}
+
+void TPXGeometricTransfromFilter::TransparentBackground(const IPXImageBuffer& work) {
+    if (work->GetFormat() != vfRGBA32) return;
+    if (FUnpainted == work.Get()) {
+        for (std::size_t x = 3; x < FBackgroundRow.size(); x += 4) FBackgroundRow[x] = 0;
+    } else {
+        work->FillChannel4(0);
+    }
 }
 
 void TPXGeometricTransfromFilter::ProcessInInputFormat(const IPXImageBuffer& in, IPXImageBuffer& out,
                                                        const std::function<void(const IPXImageBuffer&)>& process) {
     if (out->GetFormat() == in->GetFormat()) {
         process(out);
+        FinishBackground();
         return;
     }
+    // out is replaced by the converted work frame: only work needs a background.
+    FUnpainted = nullptr;
     IPXImageBuffer work = TPXImageBuffer::CreateSize(out->GetWidth(), out->GetHeight(), in->GetFormat());
-    work->FillColor(GetBackgroundColor());
+    StartBackground(*work);
     process(work);
+    FinishBackground();
     work->ConvertToFormat(out->GetFormat());
     work->SetTimeStamp(out->GetTimeStamp());
     out = work;
 }
 
-void TPXGeometricTransfromFilter::RunRowBands(int rows, int rowBytes,
-                                              const std::function<void(int, int)>& band) const {
+void TPXGeometricTransfromFilter::RunRowBands(int rows, int rowBytes, const std::function<void(int, int)>& band) {
     bool multiCore;
     int blockSize;
     {
@@ -183,7 +218,21 @@ void TPXGeometricTransfromFilter::RunRowBands(int rows, int rowBytes,
         multiCore = FMultiCore;
         blockSize = FBlockSize;
     }
-    RunBands(multiCore ? &TBandPool::Instance() : nullptr, 0, rows, rowBytes, blockSize, band);
+    IBandExecutor* pool = multiCore ? &TBandPool::Instance() : nullptr;
+    // Bands that cover the frame being made paint the background on their rows first.
+    if (!FUnpainted || FUnpainted->GetHeight() != rows) {
+        FinishBackground();
+        RunBands(pool, 0, rows, rowBytes, blockSize, band);
+        return;
+    }
+    uint8_t* data = FUnpainted->GetWritePointer();
+    const std::ptrdiff_t line = FUnpainted->GetLineSize();
+    const uint8_t* background = FBackgroundRow.data();
+    RunBands(pool, 0, rows, rowBytes, blockSize, [&](int y, int h) {
+        for (int r = y; r < y + h; ++r) std::memcpy(data + r * line, background, std::size_t(line));
+        band(y, h);
+    });
+    FUnpainted = nullptr;
 }
 
 }  // namespace pixora

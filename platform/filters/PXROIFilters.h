@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include "platform/filters/PXCommonFilter.h"
 #include "platform/filters/PXROIProcessingFilter.h"
@@ -156,17 +157,28 @@ protected:
     bool OutputSameAsInputSize() const override { return GetAutoSize() == asInputSize; }
 
     TLRStartFrameOperation OutputStart(const TLRStartFrameOperation& input) override;
-    // A frame of the output size and format, filled with the background colour.
+    // A frame of the output size and format with the background colour. For a filter whose
+    // BackgroundByBands() is true the background is still to be painted: the bands of
+    // RunRowBands paint their own rows first (so that the painting runs on the bands' threads),
+    // and whatever is left is painted when ProcessInInputFormat returns; its
+    // FilterInternalOperation, where it ends without ProcessInInputFormat, calls FinishBackground.
     IPXImageBuffer PrepareOutput(const IPXImageBuffer& in) override;
+    virtual bool BackgroundByBands() const { return false; }
+    // Paints the background on the rows of the frame being made that have none yet.
+    void FinishBackground();
+    // Makes the background of the frame being made transparent (alpha 0) on a four-channel work
+    // frame, painted or still to be painted.
+    void TransparentBackground(const IPXImageBuffer& work);
 
     // Runs process(work) on a frame of out's size in the input's format (out itself when the
-    // formats agree, else a new frame filled with the background), then leaves the result in out
+    // formats agree, else a new frame with the background), then leaves the result in out
     // converted to the format OutputFormat names.
     void ProcessInInputFormat(const IPXImageBuffer& in, IPXImageBuffer& out,
                               const std::function<void(const IPXImageBuffer& work)>& process);
     // Calls band(y, height) over the rows 0 .. rows − 1: in bands on the pool when MultiCore is
-    // set (BlockSize bytes per band at rowBytes per row, at least one row), else once.
-    void RunRowBands(int rows, int rowBytes, const std::function<void(int y, int height)>& band) const;
+    // set (BlockSize bytes per band at rowBytes per row, at least one row), else once. Each band
+    // first paints the background on its rows of the frame being made.
+    void RunRowBands(int rows, int rowBytes, const std::function<void(int y, int height)>& band);
 
 private:
     TPXVideoFormat DeliveredFormat(TPXVideoFormat processing) const;
@@ -179,6 +191,11 @@ private:
     bool FMultiCore;
     int32_t FBlockSize;
     TSize FInputSize{}, FOutputSize{};
+    // The frame whose background is still to be painted (none: nullptr) and one row of it.
+    TPXImageBuffer* FUnpainted = nullptr;
+    std::vector<uint8_t> FBackgroundRow;
+
+    void StartBackground(TPXImageBuffer& frame);
 };
 
 }  // namespace pixora

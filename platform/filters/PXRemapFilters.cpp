@@ -138,7 +138,7 @@ void TPXBaseRemapFilter::FilterInternalOperation(const IPXImageBuffer& in, IPXIm
     const int flag = InterpolationFlag();
     ProcessInInputFormat(in, out, [&](const IPXImageBuffer& work) {
         // The background of a four-channel frame is transparent: alpha 0.
-        if (work->GetFormat() == vfRGBA32 && (background >> 24) != 0) work->FillChannel4(0);
+        if ((background >> 24) != 0) TransparentBackground(work);
         if (srcRoi.Empty() || maps->X.empty()) return;
         const int outW = maps->Output.Width;
         ForSampleType(in->GetFormat(), [&]<class T>() {

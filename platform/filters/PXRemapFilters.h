@@ -64,6 +64,7 @@ protected:
     void StreamStart(const TLRStartFrameOperation& start) override;
     void SetVideoFormat(const IPXImageBuffer& buffer) override;
     void FilterInternalOperation(const IPXImageBuffer& in, IPXImageBuffer& out) override;
+    bool BackgroundByBands() const override { return true; }
 
     // The output size the current policy gives for an input size (an empty custom size refused).
     TSize CheckedOutputSize(int inputWidth, int inputHeight) const;

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <climits>
 #include <cstring>
 #include <type_traits>
 
 #include <emmintrin.h>
+#include <immintrin.h>
 
 namespace pixora::kernels {
 
@@ -242,6 +244,276 @@ void RowDispatch(const ConstView<T>& src, const TBox& b, TMode mode, const float
     }
 }
 
+
+// ---- AVX-512 rows -------------------------------------------------------------------------------
+//
+// Sixteen destination pixels at a time: the coordinates are tested against the box, converted and
+// split exactly as the per-pixel code does (truncation, the same float subtractions), each tap is a
+// 32-bit gather of the pixel's bytes, and the bilinear sum runs per channel with the per-pixel
+// code's float operations in its order (the build forbids contracting them into fused
+// multiply-adds), so every written byte equals the per-pixel result. Lanes the vector code leaves
+// out are handed to the per-pixel code one by one: pixels whose gather would read past the end
+// of the source (the last few pixels of its last row) and, with the smooth edge, pixels less than
+// one pixel outside the box (they blend into the destination).
+
+#define PIXORA_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq")))
+
+// The destination bytes of 16 pixels of C (1, 3 or 4) 8-bit channels, each pixel the low C bytes
+// of a 32-bit lane, written for the lanes of `lanes`.
+template <int C>
+PIXORA_AVX512 inline void StorePixels8(uint8_t* d, __m512i v, __mmask16 lanes) noexcept {
+    if constexpr (C == 4) {
+        _mm512_mask_storeu_epi32(d, lanes, v);
+    } else if constexpr (C == 1) {
+        _mm512_mask_cvtepi32_storeu_epi8(d, lanes, v);
+    } else {
+        // Three bytes of every lane, packed: 12 bytes per 128-bit block, then the blocks' first
+        // three dwords side by side (48 bytes).
+        const __m512i pick = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+        const __m512i join = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
+        const __m512i packed = _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(v, pick));
+        if (lanes == 0xFFFF) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm512_castsi512_si256(packed));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), _mm512_extracti32x4_epi32(packed, 2));
+            return;
+        }
+        __mmask64 bytes = (__mmask64(1) << 48) - 1;
+        {
+            const __m512i m = _mm512_permutexvar_epi32(join, _mm512_shuffle_epi8(_mm512_movm_epi32(lanes), pick));
+            bytes &= _mm512_movepi8_mask(m);
+        }
+        _mm512_mask_storeu_epi8(d, bytes, packed);
+    }
+}
+
+// Eight bytes at each of 16 offsets (lanes of `first` among 0..7, of `second` among 8..15): lo
+// takes bytes 0..3 of each lane's read and hi bytes 4..7.
+PIXORA_AVX512 inline void GatherPairs(const uint8_t* base, __m512i off, __mmask8 first, __mmask8 second, __m512i& lo,
+                                      __m512i& hi) noexcept {
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i a = _mm512_mask_i32gather_epi64(zero, first, _mm512_castsi512_si256(off), base, 1);
+    const __m512i b = _mm512_mask_i32gather_epi64(zero, second, _mm512_extracti64x4_epi64(off, 1), base, 1);
+    lo = _mm512_permutex2var_epi32(a, _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30), b);
+    hi = _mm512_permutex2var_epi32(a, _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31), b);
+}
+
+template <int C, TMode M>
+PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, const float* xs, const float* ys,
+                              uint8_t* dstRow, int count, bool smooth, int readLimit) noexcept {
+    const __m512 bx0 = _mm512_set1_ps(b.X0), bx1 = _mm512_set1_ps(b.X1);
+    const __m512 by0 = _mm512_set1_ps(b.Y0), by1 = _mm512_set1_ps(b.Y1);
+    const __m512 one = _mm512_set1_ps(1.f), half = _mm512_set1_ps(0.5f);
+    const __m512i iy1 = _mm512_set1_epi32(b.Iy1);
+    const __m512i stride = _mm512_set1_epi32(int(src.Stride)), pixel = _mm512_set1_epi32(C);
+    const __m512i limit = _mm512_set1_epi32(readLimit);
+    const __m512i byteMask = _mm512_set1_epi32(0xFF), zero = _mm512_setzero_si512();
+    const uint8_t* base = src.Data;
+    for (int i = 0; i < count; i += 16) {
+        const int n = std::min(16, count - i);
+        const __mmask16 lanes = n == 16 ? __mmask16(0xFFFF) : __mmask16((1u << n) - 1);
+        const __m512 x = _mm512_maskz_loadu_ps(lanes, xs + i), y = _mm512_maskz_loadu_ps(lanes, ys + i);
+        const __mmask16 inside = _mm512_mask_cmp_ps_mask(
+            _mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(lanes, x, bx0, _CMP_GE_OQ), x, bx1,
+                                                            _CMP_LE_OQ),
+                                    y, by0, _CMP_GE_OQ),
+            y, by1, _CMP_LE_OQ);
+        __mmask16 done = 0;
+        if (inside) {
+            // Lanes outside take the box's corner, so that their (unused) offsets stay in range.
+            const __m512 cx = _mm512_mask_blend_ps(inside, bx0, x), cy = _mm512_mask_blend_ps(inside, by0, y);
+            const __m512i ix = _mm512_cvttps_epi32(cx), iy = _mm512_cvttps_epi32(cy);
+            const __m512 fx = _mm512_sub_ps(cx, _mm512_cvtepi32_ps(ix)), fy = _mm512_sub_ps(cy, _mm512_cvtepi32_ps(iy));
+            if constexpr (M == TMode::NN) {
+                const __m512i nx = _mm512_mask_add_epi32(ix, _mm512_cmp_ps_mask(fx, half, _CMP_GE_OQ), ix,
+                                                         _mm512_set1_epi32(1));
+                const __m512i ny = _mm512_mask_add_epi32(iy, _mm512_cmp_ps_mask(fy, half, _CMP_GE_OQ), iy,
+                                                         _mm512_set1_epi32(1));
+                const __m512i off = _mm512_add_epi32(_mm512_mullo_epi32(ny, stride), _mm512_mullo_epi32(nx, pixel));
+                done = _mm512_mask_cmple_epi32_mask(inside, off, limit);
+                const __m512i v = _mm512_mask_i32gather_epi32(zero, done, off, base, 1);
+                StorePixels8<C>(dstRow + std::ptrdiff_t(i) * C, v, done);
+            } else {
+                // One read per row takes both horizontal taps: the pixel at ix and the next one.
+                // On the box's right column (ix = Ix1) x is exactly ix, so fx = 0 and the second
+                // tap's value drops out of the sum (v00 + 0 · (v01 − v00) = v00): it need not be
+                // the replicated edge, only readable.
+                const __m512i sy = _mm512_maskz_mov_epi32(_mm512_cmplt_epi32_mask(iy, iy1), stride);
+                const __m512i o00 = _mm512_add_epi32(_mm512_mullo_epi32(iy, stride), _mm512_mullo_epi32(ix, pixel));
+                const __m512i o10 = _mm512_add_epi32(o00, sy);
+                done = _mm512_mask_cmple_epi32_mask(inside, o10, limit);
+                // Per lane: lo = bytes 0..3 and hi = bytes 4..7 read at the tap.
+                __m512i lo0, hi0, lo1, hi1;
+                if constexpr (C == 1) {
+                    lo0 = _mm512_mask_i32gather_epi32(zero, done, o00, base, 1);
+                    lo1 = _mm512_mask_i32gather_epi32(zero, done, o10, base, 1);
+                    hi0 = hi1 = zero;
+                } else {
+                    const __mmask8 first = __mmask8(done), second = __mmask8(done >> 8);
+                    GatherPairs(base, o00, first, second, lo0, hi0);
+                    GatherPairs(base, o10, first, second, lo1, hi1);
+                }
+                __m512i out = zero;
+                for (int c = 0; c < C; ++c) {
+                    // Byte k of the 8 read: in lo for k < 4, else in hi.
+                    const int k0 = c, k1 = c + C;
+                    const __m512i w00 = k0 < 4 ? lo0 : hi0, w10 = k0 < 4 ? lo1 : hi1;
+                    const __m512i w01 = k1 < 4 ? lo0 : hi0, w11 = k1 < 4 ? lo1 : hi1;
+                    const unsigned s0 = 8u * unsigned(k0 & 3), s1 = 8u * unsigned(k1 & 3);
+                    const __m512 v00 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w00, s0), byteMask));
+                    const __m512 v01 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w01, s1), byteMask));
+                    const __m512 v10 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w10, s0), byteMask));
+                    const __m512 v11 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w11, s1), byteMask));
+                    const __m512 top = _mm512_add_ps(v00, _mm512_mul_ps(fx, _mm512_sub_ps(v01, v00)));
+                    const __m512 bottom = _mm512_add_ps(v10, _mm512_mul_ps(fx, _mm512_sub_ps(v11, v10)));
+                    const __m512 v = _mm512_add_ps(top, _mm512_mul_ps(fy, _mm512_sub_ps(bottom, top)));
+                    // Round half up and saturate: truncation of v + 0.5, clamped to 0 .. 255.
+                    __m512i r = _mm512_cvttps_epi32(_mm512_add_ps(v, half));
+                    r = _mm512_min_epi32(_mm512_max_epi32(r, zero), byteMask);
+                    out = _mm512_or_si512(out, _mm512_slli_epi32(r, 8 * c));
+                }
+                StorePixels8<C>(dstRow + std::ptrdiff_t(i) * C, out, done);
+            }
+        }
+        // What is left for the per-pixel code: inside lanes the gathers could not read and, with
+        // the smooth edge, lanes in the one-pixel fringe around the box.
+        __mmask16 rest = inside & ~done;
+        if (smooth) {
+            const __m512 fx0 = _mm512_sub_ps(bx0, one), fx1 = _mm512_add_ps(bx1, one);
+            const __m512 fy0 = _mm512_sub_ps(by0, one), fy1 = _mm512_add_ps(by1, one);
+            const __mmask16 fringe = _mm512_mask_cmp_ps_mask(
+                _mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(lanes & ~inside, x, fx0, _CMP_GT_OQ),
+                                                                x, fx1, _CMP_LT_OQ),
+                                        y, fy0, _CMP_GT_OQ),
+                y, fy1, _CMP_LT_OQ);
+            rest |= fringe;
+        }
+        for (unsigned r = rest; r; r &= r - 1) {
+            const int k = i + __builtin_ctz(r);
+            RowBody<uint8_t, C, M, true>(src, b, xs + k, ys + k, dstRow + std::ptrdiff_t(k) * C, 1, smooth, C);
+        }
+    }
+}
+
+// The same for 16-bit single-channel pixels: offsets count samples (the gathers scale them by 2),
+// each gather reads two samples (a linear tap's horizontal pair), sums saturate to 0 .. 65535.
+template <TMode M>
+PIXORA_AVX512 void RowVectorGray16(const ConstView<uint16_t>& src, const TBox& b, const float* xs, const float* ys,
+                                   uint16_t* dstRow, int count, bool smooth, int readLimit) noexcept {
+    const __m512 bx0 = _mm512_set1_ps(b.X0), bx1 = _mm512_set1_ps(b.X1);
+    const __m512 by0 = _mm512_set1_ps(b.Y0), by1 = _mm512_set1_ps(b.Y1);
+    const __m512 one = _mm512_set1_ps(1.f), half = _mm512_set1_ps(0.5f);
+    const __m512i iy1 = _mm512_set1_epi32(b.Iy1), stride = _mm512_set1_epi32(int(src.Stride));
+    const __m512i limit = _mm512_set1_epi32(readLimit), wordMask = _mm512_set1_epi32(0xFFFF);
+    const __m512i zero = _mm512_setzero_si512(), oneI = _mm512_set1_epi32(1);
+    const uint16_t* base = src.Data;
+    for (int i = 0; i < count; i += 16) {
+        const int n = std::min(16, count - i);
+        const __mmask16 lanes = n == 16 ? __mmask16(0xFFFF) : __mmask16((1u << n) - 1);
+        const __m512 x = _mm512_maskz_loadu_ps(lanes, xs + i), y = _mm512_maskz_loadu_ps(lanes, ys + i);
+        const __mmask16 inside = _mm512_mask_cmp_ps_mask(
+            _mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(lanes, x, bx0, _CMP_GE_OQ), x, bx1,
+                                                            _CMP_LE_OQ),
+                                    y, by0, _CMP_GE_OQ),
+            y, by1, _CMP_LE_OQ);
+        __mmask16 done = 0;
+        if (inside) {
+            const __m512 cx = _mm512_mask_blend_ps(inside, bx0, x), cy = _mm512_mask_blend_ps(inside, by0, y);
+            const __m512i ix = _mm512_cvttps_epi32(cx), iy = _mm512_cvttps_epi32(cy);
+            const __m512 fx = _mm512_sub_ps(cx, _mm512_cvtepi32_ps(ix)), fy = _mm512_sub_ps(cy, _mm512_cvtepi32_ps(iy));
+            if constexpr (M == TMode::NN) {
+                const __m512i nx = _mm512_mask_add_epi32(ix, _mm512_cmp_ps_mask(fx, half, _CMP_GE_OQ), ix, oneI);
+                const __m512i ny = _mm512_mask_add_epi32(iy, _mm512_cmp_ps_mask(fy, half, _CMP_GE_OQ), iy, oneI);
+                const __m512i off = _mm512_add_epi32(_mm512_mullo_epi32(ny, stride), nx);
+                done = _mm512_mask_cmple_epi32_mask(inside, off, limit);
+                const __m512i v = _mm512_mask_i32gather_epi32(zero, done, off, base, 2);
+                _mm512_mask_cvtepi32_storeu_epi16(dstRow + i, done, v);
+            } else {
+                // As for 8-bit pixels: on the box's right column fx = 0 and the pair's second
+                // sample drops out of the sum.
+                const __m512i sy = _mm512_maskz_mov_epi32(_mm512_cmplt_epi32_mask(iy, iy1), stride);
+                const __m512i o00 = _mm512_add_epi32(_mm512_mullo_epi32(iy, stride), ix);
+                const __m512i o10 = _mm512_add_epi32(o00, sy);
+                done = _mm512_mask_cmple_epi32_mask(inside, o10, limit);
+                const __m512i g0 = _mm512_mask_i32gather_epi32(zero, done, o00, base, 2);
+                const __m512i g1 = _mm512_mask_i32gather_epi32(zero, done, o10, base, 2);
+                const __m512 v00 = _mm512_cvtepi32_ps(_mm512_and_si512(g0, wordMask));
+                const __m512 v01 = _mm512_cvtepi32_ps(_mm512_srli_epi32(g0, 16));
+                const __m512 v10 = _mm512_cvtepi32_ps(_mm512_and_si512(g1, wordMask));
+                const __m512 v11 = _mm512_cvtepi32_ps(_mm512_srli_epi32(g1, 16));
+                const __m512 top = _mm512_add_ps(v00, _mm512_mul_ps(fx, _mm512_sub_ps(v01, v00)));
+                const __m512 bottom = _mm512_add_ps(v10, _mm512_mul_ps(fx, _mm512_sub_ps(v11, v10)));
+                const __m512 v = _mm512_add_ps(top, _mm512_mul_ps(fy, _mm512_sub_ps(bottom, top)));
+                __m512i r = _mm512_cvttps_epi32(_mm512_add_ps(v, half));
+                r = _mm512_min_epi32(_mm512_max_epi32(r, zero), wordMask);
+                _mm512_mask_cvtepi32_storeu_epi16(dstRow + i, done, r);
+            }
+        }
+        __mmask16 rest = inside & ~done;
+        if (smooth) {
+            const __m512 fx0 = _mm512_sub_ps(bx0, one), fx1 = _mm512_add_ps(bx1, one);
+            const __m512 fy0 = _mm512_sub_ps(by0, one), fy1 = _mm512_add_ps(by1, one);
+            rest |= _mm512_mask_cmp_ps_mask(
+                _mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(lanes & ~inside, x, fx0, _CMP_GT_OQ),
+                                                                x, fx1, _CMP_LT_OQ),
+                                        y, fy0, _CMP_GT_OQ),
+                y, fy1, _CMP_LT_OQ);
+        }
+        for (unsigned r = rest; r; r &= r - 1) {
+            const int k = i + __builtin_ctz(r);
+            RowBody<uint16_t, 1, M, true>(src, b, xs + k, ys + k, dstRow + k, 1, smooth, 1);
+        }
+    }
+}
+
+#undef PIXORA_AVX512
+
+bool HaveAvx512() noexcept {
+    static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+    return have;
+}
+
+// Runs the vector row when it covers this call; false leaves the row to the per-pixel code.
+template <class T>
+bool RowVector(const ConstView<T>& src, const TBox& b, TMode mode, const float* xs, const float* ys, T* dstRow,
+               int count, bool smooth, int write) noexcept {
+    if constexpr (std::is_same_v<T, uint16_t>) {
+        if (!HaveAvx512() || src.Channels != 1 || write != 1 || (mode != TMode::NN && mode != TMode::Linear) ||
+            src.Stride <= 0)
+            return false;
+        // Offsets in samples; every gather reads two samples.
+        const long long end = (long long)(src.Height - 1) * src.Stride + src.Width;
+        if (end > INT32_MAX / 2) return false;
+        const int limit = int(end - 2);
+        if (mode == TMode::NN)
+            RowVectorGray16<TMode::NN>(src, b, xs, ys, dstRow, count, smooth, limit);
+        else
+            RowVectorGray16<TMode::Linear>(src, b, xs, ys, dstRow, count, smooth, limit);
+        return true;
+    } else {
+        const int nc = src.Channels;
+        if (!HaveAvx512() || write != nc || (nc != 1 && nc != 3 && nc != 4) ||
+            (mode != TMode::NN && mode != TMode::Linear) || src.Stride <= 0)
+            return false;
+        // Offsets are 32-bit. A gather reads four bytes per tap (eight for the horizontal pair of
+        // a 3- or 4-channel linear tap): a read that would pass the end of the source's pixels is
+        // left to the per-pixel code.
+        const long long end = (long long)(src.Height - 1) * src.Stride + (long long)src.Width * nc;
+        if (end > INT32_MAX || (long long)src.Stride * nc > INT32_MAX) return false;
+        const int limit = int(end - (mode == TMode::Linear && nc > 1 ? 8 : 4));
+        const bool nn = mode == TMode::NN;
+        switch (nc) {
+            case 1: nn ? RowVector8<1, TMode::NN>(src, b, xs, ys, dstRow, count, smooth, limit)
+                       : RowVector8<1, TMode::Linear>(src, b, xs, ys, dstRow, count, smooth, limit); break;
+            case 3: nn ? RowVector8<3, TMode::NN>(src, b, xs, ys, dstRow, count, smooth, limit)
+                       : RowVector8<3, TMode::Linear>(src, b, xs, ys, dstRow, count, smooth, limit); break;
+            default: nn ? RowVector8<4, TMode::NN>(src, b, xs, ys, dstRow, count, smooth, limit)
+                        : RowVector8<4, TMode::Linear>(src, b, xs, ys, dstRow, count, smooth, limit); break;
+        }
+        return true;
+    }
+}
+
 int ChannelsToWrite(int channels, int requested) noexcept {
     return requested < 0 || requested > channels ? channels : requested;
 }
@@ -257,8 +529,24 @@ void RemapRow(ConstView<T> src, TRect srcRoi, const float* xs, const float* ys, 
         !ModeOf(interpolation, mode))
         return;
     const bool smooth = (unsigned(interpolation) & kSmoothEdge) != 0;
+    const int write = ChannelsToWrite(src.Channels, channelsToWrite);
+    if (!RowVector(src, box, mode, xs, ys, dstRow, count, smooth, write))
+        RowDispatch(src, box, mode, xs, ys, dstRow, count, smooth, write);
+}
+
+template <class T>
+void RemapRowScalar(ConstView<T> src, TRect srcRoi, const float* xs, const float* ys, T* dstRow, int count,
+                    int interpolation, int channelsToWrite) noexcept {
+    TBox box;
+    TMode mode;
+    if (count <= 0 || src.Channels <= 0 || !MakeBox(src.Width, src.Height, srcRoi, box) ||
+        !ModeOf(interpolation, mode))
+        return;
+    const bool smooth = (unsigned(interpolation) & kSmoothEdge) != 0;
     RowDispatch(src, box, mode, xs, ys, dstRow, count, smooth, ChannelsToWrite(src.Channels, channelsToWrite));
 }
+
+bool RemapRowVectorized() noexcept { return HaveAvx512(); }
 
 template <class T>
 void Remap(ConstView<T> src, TRect srcRoi, const float* xMap, std::ptrdiff_t xMapStride, const float* yMap,
@@ -270,9 +558,12 @@ void Remap(ConstView<T> src, TRect srcRoi, const float* xMap, std::ptrdiff_t xMa
         return;
     const bool smooth = (unsigned(interpolation) & kSmoothEdge) != 0;
     const int write = ChannelsToWrite(src.Channels, channelsToWrite);
-    for (int y = 0; y < dst.Height; ++y)
-        RowDispatch(src, box, mode, xMap + std::ptrdiff_t(y) * xMapStride, yMap + std::ptrdiff_t(y) * yMapStride,
-                    dst.Row(y), dst.Width, smooth, write);
+    for (int y = 0; y < dst.Height; ++y) {
+        const float* xs = xMap + std::ptrdiff_t(y) * xMapStride;
+        const float* ys = yMap + std::ptrdiff_t(y) * yMapStride;
+        if (!RowVector(src, box, mode, xs, ys, dst.Row(y), dst.Width, smooth, write))
+            RowDispatch(src, box, mode, xs, ys, dst.Row(y), dst.Width, smooth, write);
+    }
 }
 
 template void Remap<uint8_t>(ConstView<uint8_t>, TRect, const float*, std::ptrdiff_t, const float*, std::ptrdiff_t,
@@ -283,5 +574,9 @@ template void RemapRow<uint8_t>(ConstView<uint8_t>, TRect, const float*, const f
                                 int) noexcept;
 template void RemapRow<uint16_t>(ConstView<uint16_t>, TRect, const float*, const float*, uint16_t*, int, int,
                                  int) noexcept;
+template void RemapRowScalar<uint8_t>(ConstView<uint8_t>, TRect, const float*, const float*, uint8_t*, int, int,
+                                      int) noexcept;
+template void RemapRowScalar<uint16_t>(ConstView<uint16_t>, TRect, const float*, const float*, uint16_t*, int,
+                                       int, int) noexcept;
 
 }  // namespace pixora::kernels

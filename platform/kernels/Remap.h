@@ -61,4 +61,14 @@ template <class T>
 void RemapRow(ConstView<T> src, TRect srcRoi, const float* xs, const float* ys, T* dstRow, int count,
               int interpolation, int channelsToWrite = -1) noexcept;
 
+// RemapRow without the vector rows: the plain per-pixel code, which the vector rows reproduce
+// byte for byte (tests compare the two).
+template <class T>
+void RemapRowScalar(ConstView<T> src, TRect srcRoi, const float* xs, const float* ys, T* dstRow, int count,
+                    int interpolation, int channelsToWrite = -1) noexcept;
+
+// True when this CPU takes the AVX-512 rows (nearest and linear, 8-bit 1-, 3- and 4-channel and
+// 16-bit 1-channel pixels, every channel written); everything else runs the plain code.
+bool RemapRowVectorized() noexcept;
+
 }  // namespace pixora::kernels

@@ -9,6 +9,8 @@
 #include <limits>
 #include <numbers>
 
+#include <immintrin.h>
+
 namespace pixora::kernels {
 
 namespace {
@@ -76,6 +78,61 @@ bool Solve(double a[8][8], double b[8], int n, double x[8]) noexcept {
     }
     return true;
 }
+
+
+// ---- AVX-512 coordinate rows ---------------------------------------------------------------------
+//
+// Eight source points at a time in double precision with the per-point code's operations in its
+// order (no fused multiply-adds), each rounded to float as the per-point code does: the
+// coordinates, and so the sampled pixels, are identical.
+
+#define PIXORA_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq")))
+
+bool HaveAvx512() noexcept {
+    static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                             __builtin_cpu_supports("avx512dq");
+    return have;
+}
+
+// xs[i] = float(bx + dx·i), ys[i] = float(by + dy·i).
+PIXORA_AVX512 void AffineRowVector(double bx, double by, double dx, double dy, int count, float* xs,
+                                   float* ys) noexcept {
+    const __m512d vbx = _mm512_set1_pd(bx), vby = _mm512_set1_pd(by), vdx = _mm512_set1_pd(dx), vdy = _mm512_set1_pd(dy);
+    __m512d index = _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m512d eight = _mm512_set1_pd(8);
+    for (int i = 0; i < count; i += 8, index = _mm512_add_pd(index, eight)) {
+        const __mmask8 lanes = count - i >= 8 ? __mmask8(0xFF) : __mmask8((1u << (count - i)) - 1);
+        _mm256_mask_storeu_ps(xs + i, lanes, _mm512_cvtpd_ps(_mm512_add_pd(vbx, _mm512_mul_pd(vdx, index))));
+        _mm256_mask_storeu_ps(ys + i, lanes, _mm512_cvtpd_ps(_mm512_add_pd(vby, _mm512_mul_pd(vdy, index))));
+    }
+}
+
+// The projective row of ProjectRow below. A point has a source when its weight w is nonzero
+// (sign 0) or when w·sign > 0.
+PIXORA_AVX512 void ProjectRowVector(const double m[3][3], int y, int x0, int count, float* xs, float* ys,
+                                    double sign) noexcept {
+    const double yd = y;
+    const __m512d m00 = _mm512_set1_pd(m[0][0]), m01y = _mm512_set1_pd(m[0][1] * yd), m02 = _mm512_set1_pd(m[0][2]);
+    const __m512d m10 = _mm512_set1_pd(m[1][0]), m11y = _mm512_set1_pd(m[1][1] * yd), m12 = _mm512_set1_pd(m[1][2]);
+    const __m512d m20 = _mm512_set1_pd(m[2][0]), m21y = _mm512_set1_pd(m[2][1] * yd), m22 = _mm512_set1_pd(m[2][2]);
+    const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0), vsign = _mm512_set1_pd(sign);
+    const __m256 nan = _mm256_set1_ps(std::numeric_limits<float>::quiet_NaN());
+    __m512d x = _mm512_add_pd(_mm512_set1_pd(double(x0)), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m512d eight = _mm512_set1_pd(8);
+    for (int i = 0; i < count; i += 8, x = _mm512_add_pd(x, eight)) {
+        const __mmask8 lanes = count - i >= 8 ? __mmask8(0xFF) : __mmask8((1u << (count - i)) - 1);
+        const __m512d w = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(m20, x), m21y), m22);
+        const __mmask8 ok = sign == 0 ? _mm512_cmp_pd_mask(w, zero, _CMP_NEQ_OQ)
+                                      : _mm512_cmp_pd_mask(_mm512_mul_pd(w, vsign), zero, _CMP_GT_OQ);
+        const __m512d r = _mm512_div_pd(one, w);
+        const __m512d sx = _mm512_mul_pd(_mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(m00, x), m01y), m02), r);
+        const __m512d sy = _mm512_mul_pd(_mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(m10, x), m11y), m12), r);
+        _mm256_mask_storeu_ps(xs + i, lanes, _mm256_mask_blend_ps(ok, nan, _mm512_cvtpd_ps(sx)));
+        _mm256_mask_storeu_ps(ys + i, lanes, _mm256_mask_blend_ps(ok, nan, _mm512_cvtpd_ps(sy)));
+    }
+}
+
+#undef PIXORA_AVX512
 
 // Runs fill(y, x0, count, xs, ys) for each chunk of each row of dstRoi (clipped to dst), then
 // samples the chunk.
@@ -261,6 +318,10 @@ void WarpAffine(ConstView<T> src, TRect srcRoi, View<T> dst, TRect dstRoi, const
     const double i02 = -(i00 * c[0][2] + i01 * c[1][2]), i12 = -(i10 * c[0][2] + i11 * c[1][2]);
     WarpRows(src, srcRoi, dst, dstRoi, interpolation, [&](int y, int x0, int count, float* xs, float* ys) {
         const double bx = i01 * y + i02 + i00 * x0, by = i11 * y + i12 + i10 * x0;
+        if (HaveAvx512()) {
+            AffineRowVector(bx, by, i00, i10, count, xs, ys);
+            return;
+        }
         for (int i = 0; i < count; ++i) {
             xs[i] = float(bx + i00 * i);
             ys[i] = float(by + i10 * i);
@@ -306,7 +367,10 @@ void WarpPerspectiveBack(ConstView<T> src, TRect srcRoi, View<T> dst, TRect dstR
     // A destination point whose homogeneous weight is not positive lies beyond the horizon and
     // has no source point.
     WarpRows(src, srcRoi, dst, dstRoi, interpolation, [&](int y, int x0, int count, float* xs, float* ys) {
-        ProjectRow(m, y, x0, count, xs, ys, [](double w) { return w > 0 || w < 0; });
+        if (HaveAvx512())
+            ProjectRowVector(m, y, x0, count, xs, ys, 0.0);
+        else
+            ProjectRow(m, y, x0, count, xs, ys, [](double w) { return w > 0 || w < 0; });
     });
 }
 
@@ -329,7 +393,10 @@ void WarpPerspective(ConstView<T> src, TRect srcRoi, View<T> dst, TRect dstRoi, 
     const double sx = srcRoi.X + srcRoi.Width * 0.5, sy = srcRoi.Y + srcRoi.Height * 0.5;
     const double sign = (c[2][0] * sx + c[2][1] * sy + c[2][2]) < 0 ? -1.0 : 1.0;
     WarpRows(src, srcRoi, dst, dstRoi, interpolation, [&](int y, int x0, int count, float* xs, float* ys) {
-        ProjectRow(m, y, x0, count, xs, ys, [&](double w) { return w * sign > 0; });
+        if (HaveAvx512())
+            ProjectRowVector(m, y, x0, count, xs, ys, sign);
+        else
+            ProjectRow(m, y, x0, count, xs, ys, [&](double w) { return w * sign > 0; });
     });
 }
 
@@ -370,8 +437,40 @@ void ReverseRow(const T* s, T* d, int width) noexcept {
         for (int k = 0; k < N; ++k) d[k] = p[k];
 }
 
+// The pixels of a row in reverse order, 64 bytes at a time by a byte permutation (AVX-512 VBMI):
+// each step takes the last whole pixels that fit in 64 bytes before what is done and writes them
+// reversed. Returns the pixels done; the rest (fewer than one step) is left to the caller.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int ReverseBytesVector(const uint8_t* s, uint8_t* d, int width,
+                                                                            int pixelBytes) noexcept {
+    const int n = 64 / pixelBytes, bytes = n * pixelBytes;
+    alignas(64) uint8_t order[64];
+    for (int j = 0; j < 64; ++j) order[j] = uint8_t(j < bytes ? (n - 1 - j / pixelBytes) * pixelBytes + j % pixelBytes : 0);
+    const __m512i perm = _mm512_load_si512(order);
+    const __mmask64 mask = bytes == 64 ? ~__mmask64(0) : (__mmask64(1) << bytes) - 1;
+    int x = 0;
+    for (; x + n <= width; x += n) {
+        const __m512i v = _mm512_maskz_loadu_epi8(mask, s + std::ptrdiff_t(width - x - n) * pixelBytes);
+        _mm512_mask_storeu_epi8(d + std::ptrdiff_t(x) * pixelBytes, mask, _mm512_permutexvar_epi8(perm, v));
+    }
+    return x;
+}
+
+bool HaveVbmi() noexcept {
+    static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                             __builtin_cpu_supports("avx512vbmi");
+    return have;
+}
+
 template <class T>
 void ReverseRowAny(const T* s, T* d, int width, int channels) noexcept {
+    if (channels >= 1 && channels <= 4 && HaveVbmi()) {
+        const int done = ReverseBytesVector(reinterpret_cast<const uint8_t*>(s), reinterpret_cast<uint8_t*>(d), width,
+                                            int(sizeof(T)) * channels);
+        // The first (width − done) source pixels land at the end of the destination row.
+        if (done == width) return;
+        d += std::ptrdiff_t(done) * channels;
+        width -= done;
+    }
     switch (channels) {
     case 1: ReverseRow<T, 1>(s, d, width); break;
     case 3: ReverseRow<T, 3>(s, d, width); break;
