@@ -140,6 +140,34 @@ inline T UnsharpSample(T sample, float acc, const TPlan& p) noexcept {
     return sample;
 }
 
+// The unsharp decision for one vector of samples: the lanes compute what UnsharpSample does.
+// sample holds the samples (integers as floats), acc their blur sums; least is
+// LeastAboveThreshold of the threshold.
+template <class VF, class VI, class T, TMode M>
+PIXORA_NBH_INLINE VI UnsharpLanes(VF sample, VF acc, const TPlan& p, float least) noexcept {
+    constexpr float MAX = float(SampleMax<T>);
+    const VF amount = VF{} + p.Amount, magnitude = VF{} + least;
+    const VF rescale = VF{} + (1.0f - p.Amount);
+    const VF low = VF{} - 1.0f, high = VF{} + (MAX + 1.0f), half = VF{} + 0.5f, zero = VF{};
+    const VI maxI = VI{} + int32_t(SampleMax<T>), zeroI = VI{};
+    const VI sampleI = __builtin_convertvector(sample, VI);  // exact: an integer
+    VF b = acc;
+    if constexpr (M == TMode::UnsharpSum) b = nbh::Mul(VF{} + p.AverageCoefficient, b);
+    const VF v = sample - nbh::Mul(b, amount);
+    const VF size = v < zero ? -v : v;
+    // round(v / (1 − amount)), halves away from zero, on a value first held within
+    // -1 .. MAX + 1 (which changes nothing after the clamp to 0 .. MAX).
+    VF q = v / rescale;
+    q = q > low ? q : low;
+    q = q < high ? q : high;
+    VI whole = __builtin_convertvector(q, VI);
+    const VF fraction = q - __builtin_convertvector(whole, VF);  // exact
+    whole = whole - VI(fraction >= half) + VI(fraction <= -half);  // a true lane is -1
+    whole = whole < zeroI ? zeroI : whole;
+    whole = whole > maxI ? maxI : whole;
+    return size >= magnitude ? whole : sampleI;
+}
+
 // One band (rectangle r) of the separable pass, on instruction-set level L.
 template <TIsa L, class T, TMode M>
 PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
@@ -164,11 +192,10 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, p.Width, p.AnchorX, src.Width);
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
     const std::ptrdiff_t pitch = nbh::AlignedPitch<float>(used + Block);  // a block may read Block - 1 past `used`
-    thread_local std::vector<float> ringArea, paddedArea, blurArea;
+    thread_local std::vector<float> ringArea, paddedArea;
     thread_local std::vector<const float*> rowArea;
     float* ringBase = nbh::Scratch(ringArea, std::size_t(pitch) * std::size_t(p.Height));
     float* padded = nbh::Scratch(paddedArea, std::size_t(pitch));
-    float* blur = M == TMode::Blur ? nullptr : nbh::Scratch(blurArea, std::size_t(samples + Block));
     const float** rows = nbh::Scratch(rowArea, std::size_t(p.Height));
     for (int k = 0; k < p.Height; ++k) std::fill_n(ringBase + std::ptrdiff_t(k) * pitch + used, pitch - used, 0.0f);
     std::fill_n(padded + used, pitch - used, 0.0f);
@@ -183,50 +210,27 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
         for (std::ptrdiff_t i = 0; i < used; i += Block) ColumnSums<VF, NV, M>(rows, i, p, padded + i);
 
         T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
+        // The unsharp finish runs on the row sums while they are in registers. Its lanes past the
+        // row's end read finite samples of the padded row (the ring's pitch leaves a block of
+        // room) and are not stored.
+        const float* in = ring.Slot(y) + centre;  // the samples of row y as floats
         for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += Block) {
             VF acc[NV];
             RowSums<VF, NV, M>(padded + i0, channels, p, acc);
             for (int v = 0; v < NV; ++v) {
+                const std::ptrdiff_t n = samples - i0 - std::ptrdiff_t(v) * VL;
+                if (n <= 0) break;
                 if constexpr (M == TMode::Blur) {
                     const VF zero = VF{}, maximum = VF{} + MAX;
                     VF t = acc[v] + 0.5f;
                     t = t > zero ? t : zero;  // also NaN -> 0
                     t = t < maximum ? t : maximum;
-                    const std::ptrdiff_t n = samples - i0 - std::ptrdiff_t(v) * VL;
-                    if (n > 0) nbh::StoreSamples(out + i0 + v * VL, __builtin_convertvector(t, VI), n);
+                    nbh::StoreSamples(out + i0 + v * VL, __builtin_convertvector(t, VI), n);
                 } else {
-                    nbh::Store(blur + i0 + v * VL, acc[v]);
+                    nbh::StoreSamples(out + i0 + v * VL,
+                                      UnsharpLanes<VF, VI, T, M>(nbh::Load<VF>(in + i0 + v * VL), acc[v], p, least), n);
                 }
             }
-        }
-        if constexpr (M != TMode::Blur) {
-            const float* in = ring.Slot(y) + centre;  // the samples of row y as floats
-            const T* inT = src.Row(y) + std::ptrdiff_t(r.X) * channels;
-            const VF amount = VF{} + p.Amount, magnitude = VF{} + least;
-            const VF rescale = VF{} + (1.0f - p.Amount), coefficient = VF{} + p.AverageCoefficient;
-            const VF low = VF{} - 1.0f, high = VF{} + (MAX + 1.0f), half = VF{} + 0.5f, zero = VF{};
-            const VI maxI = VI{} + int32_t(SampleMax<T>), zeroI = VI{};
-            std::ptrdiff_t i = 0;
-            for (; i + VL <= samples; i += VL) {
-                const VF sample = nbh::Load<VF>(in + i);
-                const VI sampleI = __builtin_convertvector(sample, VI);  // exact: an integer
-                VF b = nbh::Load<VF>(blur + i);
-                if constexpr (M == TMode::UnsharpSum) b = nbh::Mul(coefficient, b);
-                const VF v = sample - nbh::Mul(b, amount);
-                const VF size = v < zero ? -v : v;
-                // round(v / (1 − amount)), halves away from zero, on a value first held within
-                // -1 .. MAX + 1 (which changes nothing after the clamp to 0 .. MAX).
-                VF q = v / rescale;
-                q = q > low ? q : low;
-                q = q < high ? q : high;
-                VI whole = __builtin_convertvector(q, VI);
-                const VF fraction = q - __builtin_convertvector(whole, VF);  // exact
-                whole = whole - VI(fraction >= half) + VI(fraction <= -half);  // a true lane is -1
-                whole = whole < zeroI ? zeroI : whole;
-                whole = whole > maxI ? maxI : whole;
-                nbh::StoreSamples(out + i, size >= magnitude ? whole : sampleI, VL);
-            }
-            for (; i < samples; ++i) out[i] = UnsharpSample<T, M>(inT[i], blur[i], p);
         }
     }
 }
