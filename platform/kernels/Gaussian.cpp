@@ -75,54 +75,73 @@ float LeastAboveThreshold(float threshold, float MAX) noexcept {
 }
 
 // Column pass over NV vectors of samples: rows[k] + i is padded window row k (samples converted
-// to float, integers, so a + b below is exact) at the block's first sample.
-template <class VF, int NV, TMode M>
+// to float, integers, so a + b below is exact) at the block's first sample. N is the window
+// height when fixed at compile time (the loops then unroll), else 0 and p.Height counts.
+// Every product and sum is non-negative (samples >= 0, coefficients >= +0), so the sum starts at
+// its first term: 0 + x would give the same bits.
+template <class VF, int NV, TMode M, int N>
 PIXORA_NBH_INLINE void ColumnSums(const float* const* rows, std::ptrdiff_t i, const TPlan& p, float* out) noexcept {
     constexpr int VL = int(sizeof(VF) / sizeof(float));
-    VF acc[NV] = {};
+    const int height = N > 0 ? N : p.Height;
+    VF acc[NV];
     if constexpr (M == TMode::UnsharpSum) {
         // Sums of integers: exact while MAX × Width × Height < 2^24.
-        for (int k = 0; k < p.Height; ++k)
+        for (int v = 0; v < NV; ++v) acc[v] = nbh::Load<VF>(rows[0] + i + v * VL);
+        for (int k = 1; k < height; ++k)
             for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Load<VF>(rows[k] + i + v * VL);
     } else {
-        const int m = p.Height / 2;
+        const int m = height / 2;
         for (int k = 0; k < m; ++k) {
             const VF g = VF{} + p.Y[k];
             const float* a = rows[k] + i;
-            const float* b = rows[p.Height - 1 - k] + i;
-            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL) + nbh::Load<VF>(b + v * VL));
+            const float* b = rows[height - 1 - k] + i;
+            for (int v = 0; v < NV; ++v) {
+                const VF t = nbh::Mul(g, nbh::Load<VF>(a + v * VL) + nbh::Load<VF>(b + v * VL));
+                acc[v] = k == 0 ? t : acc[v] + t;
+            }
         }
-        if (p.Height & 1) {
+        if (height & 1) {
             const VF g = VF{} + p.Y[m];
             const float* a = rows[m] + i;
-            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL));
+            for (int v = 0; v < NV; ++v) {
+                const VF t = nbh::Mul(g, nbh::Load<VF>(a + v * VL));
+                acc[v] = m == 0 ? t : acc[v] + t;
+            }
         }
     }
     for (int v = 0; v < NV; ++v) nbh::Store(out + v * VL, acc[v]);
 }
 
-// Row pass over NV vectors: h is the padded row of column sums at the block's first sample.
-template <class VF, int NV, TMode M>
+// Row pass over NV vectors: h is the padded row of column sums at the block's first sample; N
+// the window width when fixed at compile time, else 0.
+template <class VF, int NV, TMode M, int N>
 PIXORA_NBH_INLINE void RowSums(const float* h, int channels, const TPlan& p, VF (&acc)[NV]) noexcept {
     constexpr int VL = int(sizeof(VF) / sizeof(float));
-    for (int v = 0; v < NV; ++v) acc[v] = VF{};
+    const int width = N > 0 ? N : p.Width;
     if constexpr (M == TMode::UnsharpSum) {
-        for (int k = 0; k < p.Width; ++k) {
+        for (int v = 0; v < NV; ++v) acc[v] = nbh::Load<VF>(h + v * VL);
+        for (int k = 1; k < width; ++k) {
             const float* a = h + std::ptrdiff_t(k) * channels;
             for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Load<VF>(a + v * VL);
         }
     } else {
-        const int m = p.Width / 2;
+        const int m = width / 2;
         for (int k = 0; k < m; ++k) {
             const VF g = VF{} + p.X[k];
             const float* a = h + std::ptrdiff_t(k) * channels;
-            const float* b = h + std::ptrdiff_t(p.Width - 1 - k) * channels;
-            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL) + nbh::Load<VF>(b + v * VL));
+            const float* b = h + std::ptrdiff_t(width - 1 - k) * channels;
+            for (int v = 0; v < NV; ++v) {
+                const VF t = nbh::Mul(g, nbh::Load<VF>(a + v * VL) + nbh::Load<VF>(b + v * VL));
+                acc[v] = k == 0 ? t : acc[v] + t;
+            }
         }
-        if (p.Width & 1) {
+        if (width & 1) {
             const VF g = VF{} + p.X[m];
             const float* a = h + std::ptrdiff_t(m) * channels;
-            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL));
+            for (int v = 0; v < NV; ++v) {
+                const VF t = nbh::Mul(g, nbh::Load<VF>(a + v * VL));
+                acc[v] = m == 0 ? t : acc[v] + t;
+            }
         }
     }
 }
@@ -169,7 +188,7 @@ PIXORA_NBH_INLINE VI UnsharpLanes(VF sample, VF acc, const TPlan& p, float least
 }
 
 // One band (rectangle r) of the separable pass, on instruction-set level L.
-template <TIsa L, class T, TMode M>
+template <TIsa L, class T, TMode M, int N>
 PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
     constexpr int VB = nbh::KVectorBytes<L>;
     constexpr int VL = VB / int(sizeof(float));
@@ -207,7 +226,18 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
         const int top = y - p.AnchorY;
         nbh::FillRing(ring, top + p.Height - 1, src, pad);
         for (int k = 0; k < p.Height; ++k) rows[k] = ring.Slot(top + k);
-        for (std::ptrdiff_t i = 0; i < used; i += Block) ColumnSums<VF, NV, M>(rows, i, p, padded + i);
+        // The source row the next output row adds to the ring is asked for now, while this row's
+        // passes run from the ring: the frame is read once, straight from memory.
+        const char* next = reinterpret_cast<const char*>(src.Row(MirrorIndex(top + p.Height, src.Height)) +
+                                                         std::ptrdiff_t(pad.X0 + pad.Begin) * channels);
+        const std::ptrdiff_t nextBytes = std::ptrdiff_t(pad.End - pad.Begin) * channels * std::ptrdiff_t(sizeof(T));
+        std::ptrdiff_t fetched = 0;
+        const std::ptrdiff_t fetchStep = (nextBytes / ((used + Block - 1) / Block) + 63) / 64 * 64;
+        for (std::ptrdiff_t i = 0; i < used; i += Block) {
+            ColumnSums<VF, NV, M, N>(rows, i, p, padded + i);
+            for (std::ptrdiff_t e = fetched + fetchStep; fetched < e && fetched < nextBytes; fetched += 64)
+                __builtin_prefetch(next + fetched);
+        }
 
         T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
         // The unsharp finish runs on the row sums while they are in registers. Its lanes past the
@@ -216,7 +246,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
         const float* in = ring.Slot(y) + centre;  // the samples of row y as floats
         for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += Block) {
             VF acc[NV];
-            RowSums<VF, NV, M>(padded + i0, channels, p, acc);
+            RowSums<VF, NV, M, N>(padded + i0, channels, p, acc);
             for (int v = 0; v < NV; ++v) {
                 const std::ptrdiff_t n = samples - i0 - std::ptrdiff_t(v) * VL;
                 if (n <= 0) break;
@@ -265,17 +295,26 @@ void UnsharpAverageDirect(ConstView<T> src, View<T> dst, TRect r, const TPlan& p
     }
 }
 
+// The square windows of 3 and 5 get loops unrolled at compile time; other sizes count at run
+// time. The arithmetic is the same either way.
+template <TIsa L, class T, TMode M>
+PIXORA_NBH_INLINE void SeparableBandOfSize(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
+    if (p.Width == 5 && p.Height == 5) SeparableBand<L, T, M, 5>(src, dst, r, p);
+    else if (p.Width == 3 && p.Height == 3) SeparableBand<L, T, M, 3>(src, dst, r, p);
+    else SeparableBand<L, T, M, 0>(src, dst, r, p);
+}
+
 template <class T, TMode M>
 PIXORA_NBH_AVX512 void RunAvx512(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
-    SeparableBand<TIsa::Avx512, T, M>(src, dst, r, p);
+    SeparableBandOfSize<TIsa::Avx512, T, M>(src, dst, r, p);
 }
 template <class T, TMode M>
 PIXORA_NBH_AVX2 void RunAvx2(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
-    SeparableBand<TIsa::Avx2, T, M>(src, dst, r, p);
+    SeparableBandOfSize<TIsa::Avx2, T, M>(src, dst, r, p);
 }
 template <class T, TMode M>
 void RunBaseline(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
-    SeparableBand<TIsa::Baseline, T, M>(src, dst, r, p);
+    SeparableBandOfSize<TIsa::Baseline, T, M>(src, dst, r, p);
 }
 
 template <class T, TMode M>
