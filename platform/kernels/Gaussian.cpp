@@ -295,12 +295,13 @@ void UnsharpAverageDirect(ConstView<T> src, View<T> dst, TRect r, const TPlan& p
     }
 }
 
-// The square windows of 3 and 5 get loops unrolled at compile time; other sizes count at run
+// The square windows of 3, 5 and 15 get loops unrolled at compile time; other sizes count at run
 // time. The arithmetic is the same either way.
 template <TIsa L, class T, TMode M>
 PIXORA_NBH_INLINE void SeparableBandOfSize(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
     if (p.Width == 5 && p.Height == 5) SeparableBand<L, T, M, 5>(src, dst, r, p);
     else if (p.Width == 3 && p.Height == 3) SeparableBand<L, T, M, 3>(src, dst, r, p);
+    else if (p.Width == 15 && p.Height == 15) SeparableBand<L, T, M, 15>(src, dst, r, p);
     else SeparableBand<L, T, M, 0>(src, dst, r, p);
 }
 
