@@ -74,37 +74,52 @@ float LeastAboveThreshold(float threshold, float MAX) noexcept {
     return m;
 }
 
-// Column pass over NV vectors of samples: rows[k] + i is padded window row k (samples converted
-// to float, integers, so a + b below is exact) at the block's first sample. N is the window
+// VL samples at p widened to 32-bit lanes, written as a lane loop that GCC turns into one
+// zero-extending load (its vector conversion from narrow samples goes one lane at a time).
+template <class VI, class T>
+PIXORA_NBH_INLINE VI WidenLoad(const T* p) noexcept {
+    constexpr int VL = int(sizeof(VI) / sizeof(int32_t));
+    VI v;
+#pragma GCC unroll 16
+    for (int l = 0; l < VL; ++l) v[l] = int32_t(p[l]);
+    return v;
+}
+
+// Column pass over NV vectors of samples: rows[k] + i is padded window row k (source samples) at
+// the block's first sample. Lanes widen the samples to 32-bit integers; the sum of a pair is an
+// integer that float holds exactly, so float(a + b) is float(a) + float(b). N is the window
 // height when fixed at compile time (the loops then unroll), else 0 and p.Height counts.
 // Every product and sum is non-negative (samples >= 0, coefficients >= +0), so the sum starts at
 // its first term: 0 + x would give the same bits.
-template <class VF, int NV, TMode M, int N>
-PIXORA_NBH_INLINE void ColumnSums(const float* const* rows, std::ptrdiff_t i, const TPlan& p, float* out) noexcept {
+template <class VF, int NV, TMode M, int N, class T>
+PIXORA_NBH_INLINE void ColumnSums(const T* const* rows, std::ptrdiff_t i, const TPlan& p, float* out) noexcept {
     constexpr int VL = int(sizeof(VF) / sizeof(float));
+    using VI = TVec<int32_t, int(sizeof(VF))>;
     const int height = N > 0 ? N : p.Height;
     VF acc[NV];
     if constexpr (M == TMode::UnsharpSum) {
-        // Sums of integers: exact while MAX × Width × Height < 2^24.
-        for (int v = 0; v < NV; ++v) acc[v] = nbh::Load<VF>(rows[0] + i + v * VL);
+        // Sums of integers: exact while MAX × Width × Height < 2^24, in int32 as in float.
+        VI sum[NV];
+        for (int v = 0; v < NV; ++v) sum[v] = WidenLoad<VI>(rows[0] + i + v * VL);
         for (int k = 1; k < height; ++k)
-            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Load<VF>(rows[k] + i + v * VL);
+            for (int v = 0; v < NV; ++v) sum[v] = sum[v] + WidenLoad<VI>(rows[k] + i + v * VL);
+        for (int v = 0; v < NV; ++v) acc[v] = __builtin_convertvector(sum[v], VF);
     } else {
         const int m = height / 2;
         for (int k = 0; k < m; ++k) {
             const VF g = VF{} + p.Y[k];
-            const float* a = rows[k] + i;
-            const float* b = rows[height - 1 - k] + i;
+            const T* a = rows[k] + i;
+            const T* b = rows[height - 1 - k] + i;
             for (int v = 0; v < NV; ++v) {
-                const VF t = nbh::Mul(g, nbh::Load<VF>(a + v * VL) + nbh::Load<VF>(b + v * VL));
+                const VF t = nbh::Mul(g, __builtin_convertvector(WidenLoad<VI>(a + v * VL) + WidenLoad<VI>(b + v * VL), VF));
                 acc[v] = k == 0 ? t : acc[v] + t;
             }
         }
         if (height & 1) {
             const VF g = VF{} + p.Y[m];
-            const float* a = rows[m] + i;
+            const T* a = rows[m] + i;
             for (int v = 0; v < NV; ++v) {
-                const VF t = nbh::Mul(g, nbh::Load<VF>(a + v * VL));
+                const VF t = nbh::Mul(g, __builtin_convertvector(WidenLoad<VI>(a + v * VL), VF));
                 acc[v] = m == 0 ? t : acc[v] + t;
             }
         }
@@ -206,19 +221,22 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
             return;
         }
     }
-    // Window rows are converted to float once, padded with their mirrored border pixels, into a
-    // ring; the column pass then covers the whole padded row.
+    // Window rows are copied once, padded with their mirrored border pixels, into a ring of
+    // sample rows (small enough to stay in the first-level cache for small windows); the column
+    // pass then covers the whole padded row and writes float column sums.
     const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, p.Width, p.AnchorX, src.Width);
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
     const std::ptrdiff_t pitch = nbh::AlignedPitch<float>(used + Block);  // a block may read Block - 1 past `used`
-    thread_local std::vector<float> ringArea, paddedArea;
-    thread_local std::vector<const float*> rowArea;
-    float* ringBase = nbh::Scratch(ringArea, std::size_t(pitch) * std::size_t(p.Height));
+    const std::ptrdiff_t ringPitch = nbh::AlignedPitch<T>(used + Block);
+    thread_local std::vector<T> ringArea;
+    thread_local std::vector<float> paddedArea;
+    thread_local std::vector<const T*> rowArea;
+    T* ringBase = nbh::Scratch(ringArea, std::size_t(ringPitch) * std::size_t(p.Height));
     float* padded = nbh::Scratch(paddedArea, std::size_t(pitch));
-    const float** rows = nbh::Scratch(rowArea, std::size_t(p.Height));
-    for (int k = 0; k < p.Height; ++k) std::fill_n(ringBase + std::ptrdiff_t(k) * pitch + used, pitch - used, 0.0f);
+    const T** rows = nbh::Scratch(rowArea, std::size_t(p.Height));
+    for (int k = 0; k < p.Height; ++k) std::fill_n(ringBase + std::ptrdiff_t(k) * ringPitch + used, ringPitch - used, T(0));
     std::fill_n(padded + used, pitch - used, 0.0f);
-    nbh::TRowRing<float> ring{ringBase, pitch, p.Height, r.Y - p.AnchorY};
+    nbh::TRowRing<T> ring{ringBase, ringPitch, p.Height, r.Y - p.AnchorY};
     const std::ptrdiff_t centre = std::ptrdiff_t(p.AnchorX) * channels;  // the output sample in a padded row
     const float least = M == TMode::Blur ? 0.0f : LeastAboveThreshold(p.Threshold, MAX);
 
@@ -243,7 +261,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
         // The unsharp finish runs on the row sums while they are in registers. Its lanes past the
         // row's end read finite samples of the padded row (the ring's pitch leaves a block of
         // room) and are not stored.
-        const float* in = ring.Slot(y) + centre;  // the samples of row y as floats
+        const T* in = ring.Slot(y) + centre;  // the samples of row y
         for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += Block) {
             VF acc[NV];
             RowSums<VF, NV, M, N>(padded + i0, channels, p, acc);
@@ -258,7 +276,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
                     nbh::StoreSamples(out + i0 + v * VL, __builtin_convertvector(t, VI), n);
                 } else {
                     nbh::StoreSamples(out + i0 + v * VL,
-                                      UnsharpLanes<VF, VI, T, M>(nbh::Load<VF>(in + i0 + v * VL), acc[v], p, least), n);
+                                      UnsharpLanes<VF, VI, T, M>(__builtin_convertvector(WidenLoad<VI>(in + i0 + v * VL), VF), acc[v], p, least), n);
                 }
             }
         }
