@@ -2,7 +2,8 @@
 // separable parts (column vector x row vector, exact in integers); each output row is a vertical
 // pass per part over the rows the mask reads, then one horizontal pass that weighs the parts and
 // finishes the sum. Sums run in 16-bit lanes for 8-bit samples whenever the mask's largest
-// possible sum fits, else in 32-bit lanes. The loops are written for the compiler's vectoriser
+// possible sum fits; else, when every part's own sum fits unsigned 16 bits, the parts run in
+// 16-bit lanes and only their total in 32-bit lanes; else everything runs in 32-bit lanes. The loops are written for the compiler's vectoriser
 // and compiled once per instruction-set level.
 #define PIXORA_NEIGHBOURHOOD_IMPLEMENTATION
 #include "platform/kernels/FixedFilters.h"
