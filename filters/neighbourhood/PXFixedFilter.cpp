@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 
+#include "platform/filters/PXROIProcessingFilter.h"
 #include "platform/registry/PXRegistry.h"
 #include "platform/threads/PXBandPool.h"
 
@@ -103,13 +104,21 @@ void TPXFixedFilter::FilterInternalOperation(const IPXImageBuffer& in, IPXImageB
     if (!rect.Empty()) {
         ran = ForSampleType(in->GetFormat(), [&]<class T>() {
             const ConstView<T> src = in->ReadView<T>();
-            // Only the rectangle is written: the rest keeps the input's content. With four
-            // channels the kernels leave the fourth sample alone, so the output's alpha channel
-            // stays the input's.
-            const View<T> dst = out->WriteView<T>(true);
-            if (!multiCore) return kernels::FixedFilter(src, dst, rect, kernel);
+            // Only the rectangle is written: the rest keeps the input's content, copied row by
+            // row by the band (or the call) that owns the row. With four channels the kernels
+            // leave the fourth sample alone, so those rows are copied whole first and the
+            // output's alpha channel stays the input's.
+            const View<T> dst = out->WriteView<T>(false);
+            const bool wholeRows = src.Channels == 4;
+            CopyAroundRect(src, dst, rect, 0, rect.Y, true);
+            CopyAroundRect(src, dst, rect, rect.Y + rect.Height, dst.Height, true);
+            if (!multiCore) {
+                CopyAroundRect(src, dst, rect, rect.Y, rect.Y + rect.Height, wholeRows);
+                return kernels::FixedFilter(src, dst, rect, kernel);
+            }
             std::atomic<bool> all{true};
             auto band = [&](int y, int h) {
+                CopyAroundRect(src, dst, rect, y, y + h, wholeRows);
                 if (!kernels::FixedFilter(src, dst, TRect{rect.X, y, rect.Width, h}, kernel))
                     all.store(false, std::memory_order_relaxed);
             };

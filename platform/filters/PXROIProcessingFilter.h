@@ -9,6 +9,7 @@
 #include "platform/threads/PXBandPool.h"
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 
 namespace pixora {
@@ -18,6 +19,28 @@ struct TROIRect {
     TRect Rect;
     bool Partial = false;
 };
+
+// Copies what a kernel over `rect` leaves alone in rows [y0, y1) of a frame from src to dst: the
+// whole row for rows outside the rectangle's rows or when `wholeRows` is set (kernels that leave
+// some samples of the rectangle unwritten, such as a fourth channel), else the parts left and
+// right of the rectangle. A band calls it for its own rows, so the copy runs in parallel with the
+// other bands instead of as one serial whole-frame copy ahead of them.
+template <class T>
+void CopyAroundRect(ConstView<T> src, View<T> dst, const TRect& rect, int y0, int y1, bool wholeRows) noexcept {
+    const std::ptrdiff_t rowSamples = std::ptrdiff_t(dst.Width) * dst.Channels;
+    const std::ptrdiff_t left = std::ptrdiff_t(rect.X) * dst.Channels;
+    const std::ptrdiff_t right = std::ptrdiff_t(rect.X + rect.Width) * dst.Channels;
+    for (int y = y0; y < y1; ++y) {
+        const T* s = src.Row(y);
+        T* d = dst.Row(y);
+        if (wholeRows || y < rect.Y || y >= rect.Y + rect.Height) {
+            std::memcpy(d, s, std::size_t(rowSamples) * sizeof(T));
+        } else {
+            std::memcpy(d, s, std::size_t(left) * sizeof(T));
+            std::memcpy(d + right, s + right, std::size_t(rowSamples - right) * sizeof(T));
+        }
+    }
+}
 
 class TPXCommonBasicROIProcessingFilter : public TPXCommonFilter {
 public:
@@ -97,17 +120,28 @@ void TPXCommonBasicROIProcessingFilter::RunROI(const IPXImageBuffer& in, IPXImag
         return;
     }
     const ConstView<T> src = in->ReadView<T>();
-    const View<T> dst = out->WriteView<T>(roi.Partial);
     const TPathSettings settings = ReadPathSettings();
     if (settings.MultiCore) {
+        // A partial region: each band copies its own rows of the input before its kernel runs
+        // (the kernel may leave samples of its rows alone), the rows above and below the
+        // rectangle are copied here.
+        const View<T> dst = out->WriteView<T>(false);
         const int rowBytes = in->GetBitsPerPixel() * roi.Rect.Width / 8;
         const TRect rect = roi.Rect;
-        auto band = [&](int y, int height) { kernel(src, dst, TRect{rect.X, y, rect.Width, height}); };
+        const bool partial = roi.Partial;
+        if (partial) {
+            CopyAroundRect(src, dst, rect, 0, rect.Y, true);
+            CopyAroundRect(src, dst, rect, rect.Y + rect.Height, dst.Height, true);
+        }
+        auto band = [&](int y, int height) {
+            if (partial) CopyAroundRect(src, dst, rect, y, y + height, true);
+            kernel(src, dst, TRect{rect.X, y, rect.Width, height});
+        };
         // A reference wrapper keeps the std::function free of heap allocation.
         RunBands(&TBandPool::Instance(), rect.Y, rect.Height, rowBytes, settings.BlockSize,
                  std::function<void(int, int)>(std::ref(band)));
     } else {
-        kernel(src, dst, roi.Rect);
+        kernel(src, out->WriteView<T>(roi.Partial), roi.Rect);
     }
 }
 

@@ -2,7 +2,8 @@
 // separable parts (column vector x row vector, exact in integers); each output row is a vertical
 // pass per part over the rows the mask reads, then one horizontal pass that weighs the parts and
 // finishes the sum. Sums run in 16-bit lanes for 8-bit samples whenever the mask's largest
-// possible sum fits, else in 32-bit lanes. The loops are written for the compiler's vectoriser
+// possible sum fits; else, when every part's own sum fits unsigned 16 bits, the parts run in
+// 16-bit lanes and only their total in 32-bit lanes; else everything runs in 32-bit lanes. The loops are written for the compiler's vectoriser
 // and compiled once per instruction-set level.
 #define PIXORA_NEIGHBOURHOOD_IMPLEMENTATION
 #include "platform/kernels/FixedFilters.h"
@@ -79,13 +80,52 @@ constexpr long long SumBound(long long maximum) {
 template <class T, auto S>
 using TAccOf = std::conditional_t<sizeof(T) == 1 && SumBound<S>(SampleMax<T>) <= 32767, int16_t, int32_t>;
 
-// Rounds (halves up) and saturates one sum.
-template <class T, class Acc, int D>
+// Whether a mask whose full sum needs 32 bits can still run its parts in unsigned 16-bit lanes:
+// every coefficient non-negative and each part's largest sum (column sums, then the weighted row)
+// at most 65535. The parts are then widened and added in 32 bits (the 5 x 5 Gauss mask: parts of
+// at most 15300, 65280 and 65025 for 8-bit samples).
+template <class T, auto S>
+constexpr bool SplitParts() {
+    if (sizeof(T) != 1 || !std::is_same_v<TAccOf<T, S>, int32_t>) return false;
+    for (int p = 0; p < KParts<S>; ++p) {
+        long long col = 0, row = 0;
+        for (int t = 0; t < KTaps<S>; ++t) {
+            if (S.Col[p][t] < 0 || S.Row[p][t] < 0) return false;
+            col += S.Col[p][t];
+            row += S.Row[p][t];
+        }
+        if (col * row * SampleMax<T> > 65535) return false;
+    }
+    return true;
+}
+
+// The type of the column sums and of each part's row sum.
+template <class T, auto S>
+using TPartAccOf = std::conditional_t<SplitParts<T, S>(), uint16_t, TAccOf<T, S>>;
+
+// Whether floor(t / D) may be taken as the float product (t + 0.5) × float(1 / D) truncated, for
+// every t in 0 .. Bound: (t + 0.5) / D lies at least 0.5 / D from any integer, while the float
+// product is off by at most two roundings, (Bound / D + 1) × 2^-23; demanding 2^-22 keeps a
+// margin. Vector lanes have no integer division; this replaces a 32-bit one by three cheap steps.
+template <int D, long long Bound>
+constexpr bool FloatQuotientExact() {
+    if ((D & (D - 1)) == 0 || Bound >= (1LL << 23)) return false;
+    return (double(Bound) / D + 1.0) / double(1 << 22) < 0.5 / D;
+}
+
+// Rounds (halves up) and saturates one sum; Bound is the largest |s| + D.
+template <class T, class Acc, int D, long long Bound>
 PIXORA_NBH_INLINE T Finish(Acc s) noexcept {
     constexpr Acc maximum = Acc(SampleMax<T>);
     if constexpr (D == 1) {
         s = s < Acc(0) ? Acc(0) : s;
         return T(s > maximum ? maximum : s);
+    } else if constexpr (sizeof(Acc) == 4 && FloatQuotientExact<D, Bound>()) {
+        Acc t = Acc(s + Acc(D / 2));
+        t = t < Acc(0) ? Acc(0) : t;
+        constexpr float inverse = float(1.0 / D);
+        const Acc q = Acc((float(t) + 0.5f) * inverse);
+        return T(q < maximum ? q : maximum);
     } else {
         using U = std::make_unsigned_t<Acc>;
         Acc t = Acc(s + Acc(D / 2));
@@ -110,23 +150,44 @@ PIXORA_NBH_INLINE void VerticalPart(const T* const* rows, Acc* __restrict v, std
     }
 }
 
-// out[i] = Finish(sum over parts p and taps u of Row[p][u] * v_p[i + u * channels]).
-template <class T, class Acc, auto S>
-PIXORA_NBH_INLINE void HorizontalPass(const Acc* v, std::ptrdiff_t pitch, T* __restrict out, std::ptrdiff_t n,
+// Row[p] · (v_p[i], v_p[i + c], ...): taps of equal weight on both sides of the centre are added
+// before the product (one multiplication per pair). The pair sums stay within the mask's bound.
+template <class A, auto S, int p>
+PIXORA_NBH_INLINE A RowPart(const A* v, std::ptrdiff_t i, std::ptrdiff_t c) noexcept {
+    constexpr int N = KTaps<S>;
+    A s = 0;
+#pragma GCC unroll 8
+    for (int u = 0; u < N / 2; ++u) {
+        constexpr int last = N - 1;
+        const int w = S.Row[p][u], w2 = S.Row[p][last - u];
+        if (w != 0 && w == w2) {
+            s = A(s + A(w) * A(v[i + u * c] + v[i + (last - u) * c]));
+        } else {
+            if (w != 0) s = A(s + A(w) * v[i + u * c]);
+            if (w2 != 0) s = A(s + A(w2) * v[i + (last - u) * c]);
+        }
+    }
+    if constexpr (N % 2 == 1) {
+        if (S.Row[p][N / 2] != 0) s = A(s + A(S.Row[p][N / 2]) * v[i + (N / 2) * c]);
+    }
+    return s;
+}
+
+// out[i] = Finish(sum over parts p and taps u of Row[p][u] * v_p[i + u * channels]); with split
+// parts each part's sum is taken in its 16-bit lanes and the parts are added in 32 bits.
+template <class T, class Acc, class PartAcc, auto S>
+PIXORA_NBH_INLINE void HorizontalPass(const PartAcc* v, std::ptrdiff_t pitch, T* __restrict out, std::ptrdiff_t n,
                                       int channels) noexcept {
-    constexpr int P = KParts<S>, N = KTaps<S>;
-    const Acc* parts[P];
-    for (int p = 0; p < P; ++p) parts[p] = v + std::ptrdiff_t(p) * pitch;
+    constexpr int P = KParts<S>;
+    const PartAcc* p0 = v;
+    const PartAcc* p1 = v + pitch;
+    const PartAcc* p2 = v + 2 * pitch;
     const std::ptrdiff_t c = channels;
     for (std::ptrdiff_t i = 0; i < n; ++i) {
-        Acc s = 0;
-#pragma GCC unroll 4
-        for (int p = 0; p < P; ++p) {
-#pragma GCC unroll 8
-            for (int u = 0; u < N; ++u)
-                if (S.Row[p][u] != 0) s = Acc(s + Acc(S.Row[p][u]) * parts[p][i + u * c]);
-        }
-        out[i] = Finish<T, Acc, S.Divisor>(s);
+        Acc s = Acc(RowPart<PartAcc, S, 0>(p0, i, c));
+        if constexpr (P > 1) s = Acc(s + Acc(RowPart<PartAcc, S, 1>(p1, i, c)));
+        if constexpr (P > 2) s = Acc(s + Acc(RowPart<PartAcc, S, 2>(p2, i, c)));
+        out[i] = Finish<T, Acc, S.Divisor, SumBound<S>(SampleMax<T>)>(s);
     }
 }
 
@@ -143,27 +204,29 @@ PIXORA_NBH_INLINE void StoreColour(const T* __restrict staged, T* __restrict out
 template <class T, auto S>
 PIXORA_NBH_INLINE void Linear(ConstView<T> src, View<T> dst, TRect r) noexcept {
     using Acc = TAccOf<T, S>;
+    using PartAcc = TPartAccOf<T, S>;
+    static_assert(KParts<S> <= 3);
     constexpr int P = KParts<S>, N = KTaps<S>, R = N / 2;
     const int c = src.Channels;
     const std::ptrdiff_t nIn = std::ptrdiff_t(r.Width + 2 * R) * c;
     const std::ptrdiff_t nOut = std::ptrdiff_t(r.Width) * c;
-    const std::ptrdiff_t pitch = nbh::AlignedPitch<Acc>(nIn);
-    thread_local std::vector<Acc> area;
+    const std::ptrdiff_t pitch = nbh::AlignedPitch<PartAcc>(nIn);
+    thread_local std::vector<PartAcc> area;
     thread_local std::vector<T> stagedArea;
-    Acc* const v = nbh::Scratch(area, std::size_t(pitch) * P);
+    PartAcc* const v = nbh::Scratch(area, std::size_t(pitch) * P);
     T* const staged = c == 4 ? nbh::Scratch(stagedArea, std::size_t(nOut)) : nullptr;
     for (int y = r.Y; y < r.Y + r.Height; ++y) {
         const T* rows[N];
         for (int t = 0; t < N; ++t) rows[t] = src.Row(y - R + t) + std::ptrdiff_t(r.X - R) * c;
-        VerticalPart<T, Acc, S, 0>(rows, v, nIn);
-        if constexpr (P > 1) VerticalPart<T, Acc, S, 1>(rows, v + pitch, nIn);
-        if constexpr (P > 2) VerticalPart<T, Acc, S, 2>(rows, v + 2 * pitch, nIn);
+        VerticalPart<T, PartAcc, S, 0>(rows, v, nIn);
+        if constexpr (P > 1) VerticalPart<T, PartAcc, S, 1>(rows, v + pitch, nIn);
+        if constexpr (P > 2) VerticalPart<T, PartAcc, S, 2>(rows, v + 2 * pitch, nIn);
         T* const row = dst.Row(y) + std::ptrdiff_t(r.X) * c;
         if (c == 4) {
-            HorizontalPass<T, Acc, S>(v, pitch, staged, nOut, c);
+            HorizontalPass<T, Acc, PartAcc, S>(v, pitch, staged, nOut, c);
             StoreColour(staged, row, r.Width);
         } else {
-            HorizontalPass<T, Acc, S>(v, pitch, row, nOut, c);
+            HorizontalPass<T, Acc, PartAcc, S>(v, pitch, row, nOut, c);
         }
     }
 }

@@ -74,55 +74,89 @@ float LeastAboveThreshold(float threshold, float MAX) noexcept {
     return m;
 }
 
-// Column pass over NV vectors of samples: rows[k] + i is padded window row k (samples converted
-// to float, integers, so a + b below is exact) at the block's first sample.
-template <class VF, int NV, TMode M>
-PIXORA_NBH_INLINE void ColumnSums(const float* const* rows, std::ptrdiff_t i, const TPlan& p, float* out) noexcept {
+// VL samples at p widened to 32-bit lanes, written as a lane loop that GCC turns into one
+// zero-extending load (its vector conversion from narrow samples goes one lane at a time).
+template <class VI, class T>
+PIXORA_NBH_INLINE VI WidenLoad(const T* p) noexcept {
+    constexpr int VL = int(sizeof(VI) / sizeof(int32_t));
+    VI v;
+#pragma GCC unroll 16
+    for (int l = 0; l < VL; ++l) v[l] = int32_t(p[l]);
+    return v;
+}
+
+// Column pass over NV vectors of samples: rows[k] + i is padded window row k (source samples) at
+// the block's first sample. Lanes widen the samples to 32-bit integers; the sum of a pair is an
+// integer that float holds exactly, so float(a + b) is float(a) + float(b). N is the window
+// height when fixed at compile time (the loops then unroll), else 0 and p.Height counts.
+// Every product and sum is non-negative (samples >= 0, coefficients >= +0), so the sum starts at
+// its first term: 0 + x would give the same bits.
+template <class VF, int NV, TMode M, int N, class T>
+PIXORA_NBH_INLINE void ColumnSums(const T* const* rows, std::ptrdiff_t i, const TPlan& p, float* out) noexcept {
     constexpr int VL = int(sizeof(VF) / sizeof(float));
-    VF acc[NV] = {};
+    using VI = TVec<int32_t, int(sizeof(VF))>;
+    const int height = N > 0 ? N : p.Height;
+    VF acc[NV];
     if constexpr (M == TMode::UnsharpSum) {
-        // Sums of integers: exact while MAX × Width × Height < 2^24.
-        for (int k = 0; k < p.Height; ++k)
-            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Load<VF>(rows[k] + i + v * VL);
+        // Sums of integers: exact while MAX × Width × Height < 2^24, in int32 as in float.
+        VI sum[NV];
+        for (int v = 0; v < NV; ++v) sum[v] = WidenLoad<VI>(rows[0] + i + v * VL);
+        for (int k = 1; k < height; ++k)
+            for (int v = 0; v < NV; ++v) sum[v] = sum[v] + WidenLoad<VI>(rows[k] + i + v * VL);
+        for (int v = 0; v < NV; ++v) acc[v] = __builtin_convertvector(sum[v], VF);
     } else {
-        const int m = p.Height / 2;
+        const int m = height / 2;
         for (int k = 0; k < m; ++k) {
             const VF g = VF{} + p.Y[k];
-            const float* a = rows[k] + i;
-            const float* b = rows[p.Height - 1 - k] + i;
-            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL) + nbh::Load<VF>(b + v * VL));
+            const T* a = rows[k] + i;
+            const T* b = rows[height - 1 - k] + i;
+            for (int v = 0; v < NV; ++v) {
+                const VF t = nbh::Mul(g, __builtin_convertvector(WidenLoad<VI>(a + v * VL) + WidenLoad<VI>(b + v * VL), VF));
+                acc[v] = k == 0 ? t : acc[v] + t;
+            }
         }
-        if (p.Height & 1) {
+        if (height & 1) {
             const VF g = VF{} + p.Y[m];
-            const float* a = rows[m] + i;
-            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL));
+            const T* a = rows[m] + i;
+            for (int v = 0; v < NV; ++v) {
+                const VF t = nbh::Mul(g, __builtin_convertvector(WidenLoad<VI>(a + v * VL), VF));
+                acc[v] = m == 0 ? t : acc[v] + t;
+            }
         }
     }
     for (int v = 0; v < NV; ++v) nbh::Store(out + v * VL, acc[v]);
 }
 
-// Row pass over NV vectors: h is the padded row of column sums at the block's first sample.
-template <class VF, int NV, TMode M>
+// Row pass over NV vectors: h is the padded row of column sums at the block's first sample; N
+// the window width when fixed at compile time, else 0.
+template <class VF, int NV, TMode M, int N>
 PIXORA_NBH_INLINE void RowSums(const float* h, int channels, const TPlan& p, VF (&acc)[NV]) noexcept {
     constexpr int VL = int(sizeof(VF) / sizeof(float));
-    for (int v = 0; v < NV; ++v) acc[v] = VF{};
+    const int width = N > 0 ? N : p.Width;
     if constexpr (M == TMode::UnsharpSum) {
-        for (int k = 0; k < p.Width; ++k) {
+        for (int v = 0; v < NV; ++v) acc[v] = nbh::Load<VF>(h + v * VL);
+        for (int k = 1; k < width; ++k) {
             const float* a = h + std::ptrdiff_t(k) * channels;
             for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Load<VF>(a + v * VL);
         }
     } else {
-        const int m = p.Width / 2;
+        const int m = width / 2;
         for (int k = 0; k < m; ++k) {
             const VF g = VF{} + p.X[k];
             const float* a = h + std::ptrdiff_t(k) * channels;
-            const float* b = h + std::ptrdiff_t(p.Width - 1 - k) * channels;
-            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL) + nbh::Load<VF>(b + v * VL));
+            const float* b = h + std::ptrdiff_t(width - 1 - k) * channels;
+            for (int v = 0; v < NV; ++v) {
+                const VF t = nbh::Mul(g, nbh::Load<VF>(a + v * VL) + nbh::Load<VF>(b + v * VL));
+                acc[v] = k == 0 ? t : acc[v] + t;
+            }
         }
-        if (p.Width & 1) {
+        if (width & 1) {
             const VF g = VF{} + p.X[m];
             const float* a = h + std::ptrdiff_t(m) * channels;
-            for (int v = 0; v < NV; ++v) acc[v] = acc[v] + nbh::Mul(g, nbh::Load<VF>(a + v * VL));
+            for (int v = 0; v < NV; ++v) {
+                const VF t = nbh::Mul(g, nbh::Load<VF>(a + v * VL));
+                acc[v] = m == 0 ? t : acc[v] + t;
+            }
         }
     }
 }
@@ -140,8 +174,36 @@ inline T UnsharpSample(T sample, float acc, const TPlan& p) noexcept {
     return sample;
 }
 
+// The unsharp decision for one vector of samples: the lanes compute what UnsharpSample does.
+// sample holds the samples (integers as floats), acc their blur sums; least is
+// LeastAboveThreshold of the threshold.
+template <class VF, class VI, class T, TMode M>
+PIXORA_NBH_INLINE VI UnsharpLanes(VF sample, VF acc, const TPlan& p, float least) noexcept {
+    constexpr float MAX = float(SampleMax<T>);
+    const VF amount = VF{} + p.Amount, magnitude = VF{} + least;
+    const VF rescale = VF{} + (1.0f - p.Amount);
+    const VF low = VF{} - 1.0f, high = VF{} + (MAX + 1.0f), half = VF{} + 0.5f, zero = VF{};
+    const VI maxI = VI{} + int32_t(SampleMax<T>), zeroI = VI{};
+    const VI sampleI = __builtin_convertvector(sample, VI);  // exact: an integer
+    VF b = acc;
+    if constexpr (M == TMode::UnsharpSum) b = nbh::Mul(VF{} + p.AverageCoefficient, b);
+    const VF v = sample - nbh::Mul(b, amount);
+    const VF size = v < zero ? -v : v;
+    // round(v / (1 − amount)), halves away from zero, on a value first held within
+    // -1 .. MAX + 1 (which changes nothing after the clamp to 0 .. MAX).
+    VF q = v / rescale;
+    q = q > low ? q : low;
+    q = q < high ? q : high;
+    VI whole = __builtin_convertvector(q, VI);
+    const VF fraction = q - __builtin_convertvector(whole, VF);  // exact
+    whole = whole - VI(fraction >= half) + VI(fraction <= -half);  // a true lane is -1
+    whole = whole < zeroI ? zeroI : whole;
+    whole = whole > maxI ? maxI : whole;
+    return size >= magnitude ? whole : sampleI;
+}
+
 // One band (rectangle r) of the separable pass, on instruction-set level L.
-template <TIsa L, class T, TMode M>
+template <TIsa L, class T, TMode M, int N>
 PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
     constexpr int VB = nbh::KVectorBytes<L>;
     constexpr int VL = VB / int(sizeof(float));
@@ -159,20 +221,22 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
             return;
         }
     }
-    // Window rows are converted to float once, padded with their mirrored border pixels, into a
-    // ring; the column pass then covers the whole padded row.
+    // Window rows are copied once, padded with their mirrored border pixels, into a ring of
+    // sample rows (small enough to stay in the first-level cache for small windows); the column
+    // pass then covers the whole padded row and writes float column sums.
     const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, p.Width, p.AnchorX, src.Width);
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
     const std::ptrdiff_t pitch = nbh::AlignedPitch<float>(used + Block);  // a block may read Block - 1 past `used`
-    thread_local std::vector<float> ringArea, paddedArea, blurArea;
-    thread_local std::vector<const float*> rowArea;
-    float* ringBase = nbh::Scratch(ringArea, std::size_t(pitch) * std::size_t(p.Height));
+    const std::ptrdiff_t ringPitch = nbh::AlignedPitch<T>(used + Block);
+    thread_local std::vector<T> ringArea;
+    thread_local std::vector<float> paddedArea;
+    thread_local std::vector<const T*> rowArea;
+    T* ringBase = nbh::Scratch(ringArea, std::size_t(ringPitch) * std::size_t(p.Height));
     float* padded = nbh::Scratch(paddedArea, std::size_t(pitch));
-    float* blur = M == TMode::Blur ? nullptr : nbh::Scratch(blurArea, std::size_t(samples + Block));
-    const float** rows = nbh::Scratch(rowArea, std::size_t(p.Height));
-    for (int k = 0; k < p.Height; ++k) std::fill_n(ringBase + std::ptrdiff_t(k) * pitch + used, pitch - used, 0.0f);
+    const T** rows = nbh::Scratch(rowArea, std::size_t(p.Height));
+    for (int k = 0; k < p.Height; ++k) std::fill_n(ringBase + std::ptrdiff_t(k) * ringPitch + used, ringPitch - used, T(0));
     std::fill_n(padded + used, pitch - used, 0.0f);
-    nbh::TRowRing<float> ring{ringBase, pitch, p.Height, r.Y - p.AnchorY};
+    nbh::TRowRing<T> ring{ringBase, ringPitch, p.Height, r.Y - p.AnchorY};
     const std::ptrdiff_t centre = std::ptrdiff_t(p.AnchorX) * channels;  // the output sample in a padded row
     const float least = M == TMode::Blur ? 0.0f : LeastAboveThreshold(p.Threshold, MAX);
 
@@ -180,53 +244,41 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
         const int top = y - p.AnchorY;
         nbh::FillRing(ring, top + p.Height - 1, src, pad);
         for (int k = 0; k < p.Height; ++k) rows[k] = ring.Slot(top + k);
-        for (std::ptrdiff_t i = 0; i < used; i += Block) ColumnSums<VF, NV, M>(rows, i, p, padded + i);
+        // The source row the next output row adds to the ring is asked for now, while this row's
+        // passes run from the ring: the frame is read once, straight from memory.
+        const char* next = reinterpret_cast<const char*>(src.Row(MirrorIndex(top + p.Height, src.Height)) +
+                                                         std::ptrdiff_t(pad.X0 + pad.Begin) * channels);
+        const std::ptrdiff_t nextBytes = std::ptrdiff_t(pad.End - pad.Begin) * channels * std::ptrdiff_t(sizeof(T));
+        std::ptrdiff_t fetched = 0;
+        const std::ptrdiff_t fetchStep = (nextBytes / ((used + Block - 1) / Block) + 63) / 64 * 64;
+        for (std::ptrdiff_t i = 0; i < used; i += Block) {
+            ColumnSums<VF, NV, M, N>(rows, i, p, padded + i);
+            for (std::ptrdiff_t e = fetched + fetchStep; fetched < e && fetched < nextBytes; fetched += 64)
+                __builtin_prefetch(next + fetched);
+        }
 
         T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
+        // The unsharp finish runs on the row sums while they are in registers. Its lanes past the
+        // row's end read finite samples of the padded row (the ring's pitch leaves a block of
+        // room) and are not stored.
+        const T* in = ring.Slot(y) + centre;  // the samples of row y
         for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += Block) {
             VF acc[NV];
-            RowSums<VF, NV, M>(padded + i0, channels, p, acc);
+            RowSums<VF, NV, M, N>(padded + i0, channels, p, acc);
             for (int v = 0; v < NV; ++v) {
+                const std::ptrdiff_t n = samples - i0 - std::ptrdiff_t(v) * VL;
+                if (n <= 0) break;
                 if constexpr (M == TMode::Blur) {
                     const VF zero = VF{}, maximum = VF{} + MAX;
                     VF t = acc[v] + 0.5f;
                     t = t > zero ? t : zero;  // also NaN -> 0
                     t = t < maximum ? t : maximum;
-                    const std::ptrdiff_t n = samples - i0 - std::ptrdiff_t(v) * VL;
-                    if (n > 0) nbh::StoreSamples(out + i0 + v * VL, __builtin_convertvector(t, VI), n);
+                    nbh::StoreSamples(out + i0 + v * VL, __builtin_convertvector(t, VI), n);
                 } else {
-                    nbh::Store(blur + i0 + v * VL, acc[v]);
+                    nbh::StoreSamples(out + i0 + v * VL,
+                                      UnsharpLanes<VF, VI, T, M>(__builtin_convertvector(WidenLoad<VI>(in + i0 + v * VL), VF), acc[v], p, least), n);
                 }
             }
-        }
-        if constexpr (M != TMode::Blur) {
-            const float* in = ring.Slot(y) + centre;  // the samples of row y as floats
-            const T* inT = src.Row(y) + std::ptrdiff_t(r.X) * channels;
-            const VF amount = VF{} + p.Amount, magnitude = VF{} + least;
-            const VF rescale = VF{} + (1.0f - p.Amount), coefficient = VF{} + p.AverageCoefficient;
-            const VF low = VF{} - 1.0f, high = VF{} + (MAX + 1.0f), half = VF{} + 0.5f, zero = VF{};
-            const VI maxI = VI{} + int32_t(SampleMax<T>), zeroI = VI{};
-            std::ptrdiff_t i = 0;
-            for (; i + VL <= samples; i += VL) {
-                const VF sample = nbh::Load<VF>(in + i);
-                const VI sampleI = __builtin_convertvector(sample, VI);  // exact: an integer
-                VF b = nbh::Load<VF>(blur + i);
-                if constexpr (M == TMode::UnsharpSum) b = nbh::Mul(coefficient, b);
-                const VF v = sample - nbh::Mul(b, amount);
-                const VF size = v < zero ? -v : v;
-                // round(v / (1 − amount)), halves away from zero, on a value first held within
-                // -1 .. MAX + 1 (which changes nothing after the clamp to 0 .. MAX).
-                VF q = v / rescale;
-                q = q > low ? q : low;
-                q = q < high ? q : high;
-                VI whole = __builtin_convertvector(q, VI);
-                const VF fraction = q - __builtin_convertvector(whole, VF);  // exact
-                whole = whole - VI(fraction >= half) + VI(fraction <= -half);  // a true lane is -1
-                whole = whole < zeroI ? zeroI : whole;
-                whole = whole > maxI ? maxI : whole;
-                nbh::StoreSamples(out + i, size >= magnitude ? whole : sampleI, VL);
-            }
-            for (; i < samples; ++i) out[i] = UnsharpSample<T, M>(inT[i], blur[i], p);
         }
     }
 }
@@ -261,17 +313,27 @@ void UnsharpAverageDirect(ConstView<T> src, View<T> dst, TRect r, const TPlan& p
     }
 }
 
+// The square windows of 3, 5 and 15 get loops unrolled at compile time; other sizes count at run
+// time. The arithmetic is the same either way.
+template <TIsa L, class T, TMode M>
+PIXORA_NBH_INLINE void SeparableBandOfSize(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
+    if (p.Width == 5 && p.Height == 5) SeparableBand<L, T, M, 5>(src, dst, r, p);
+    else if (p.Width == 3 && p.Height == 3) SeparableBand<L, T, M, 3>(src, dst, r, p);
+    else if (p.Width == 15 && p.Height == 15) SeparableBand<L, T, M, 15>(src, dst, r, p);
+    else SeparableBand<L, T, M, 0>(src, dst, r, p);
+}
+
 template <class T, TMode M>
 PIXORA_NBH_AVX512 void RunAvx512(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
-    SeparableBand<TIsa::Avx512, T, M>(src, dst, r, p);
+    SeparableBandOfSize<TIsa::Avx512, T, M>(src, dst, r, p);
 }
 template <class T, TMode M>
 PIXORA_NBH_AVX2 void RunAvx2(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
-    SeparableBand<TIsa::Avx2, T, M>(src, dst, r, p);
+    SeparableBandOfSize<TIsa::Avx2, T, M>(src, dst, r, p);
 }
 template <class T, TMode M>
 void RunBaseline(ConstView<T> src, View<T> dst, TRect r, const TPlan& p) noexcept {
-    SeparableBand<TIsa::Baseline, T, M>(src, dst, r, p);
+    SeparableBandOfSize<TIsa::Baseline, T, M>(src, dst, r, p);
 }
 
 template <class T, TMode M>

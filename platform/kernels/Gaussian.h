@@ -30,7 +30,9 @@ TGaussianCoefficients GaussianCoefficients(int width, int height, double sigmaX,
 // m = n div 2; the pairs of window samples a, b are added first):
 //   column pass: v = 0; v = v + Y[i] × (s(i) + s(n − 1 − i)) for i = 0 .. m − 1, then, for odd n,
 //                v = v + Y[m] × s(m)            (s(i) the source sample in window row i; the sum
-//                                                 of two integer samples is exact in float)
+//                                                 of two integer samples is exact in float; all
+//                                                 terms are >= +0, so the code starts v at its
+//                                                 first term, the same bits)
 //   row pass:    acc = the same over the padded row of column sums with X and Width
 // in float, every product and sum rounded on its own. The result is acc + 0.5f converted toward
 // zero, saturated to 0 .. SampleMax<T> (the OpenCL kernel leaves overflow undefined; a Gaussian
