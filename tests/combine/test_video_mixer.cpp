@@ -576,6 +576,99 @@ TEST(VideoMixerChannels, PinsFollowTheCollection) {
     EXPECT_EQ(mixer.InputPins.Count(), 0);
 }
 
+TEST(VideoMixerChannels, MovingAChannelKeepsItsPinAndConnectionAndRedrawsInTheNewOrder) {
+    // Four overlapping channels that each copy themselves over the canvas: the topmost (last)
+    // channel wins where they overlap, so the output shows the drawing order.
+    std::mt19937 random(31);
+    TMixRig rig(4);
+    std::vector<TModelChannel> model(4);
+    std::vector<TPXVideoMixerChannelItem*> items;
+    std::vector<TLRSinkPin*> pins;
+    for (int i = 0; i < 4; ++i) {
+        auto& m = model[std::size_t(i)];
+        m.X = i * 2, m.Y = i, m.KnownWidth = 6, m.KnownHeight = 5, m.Op = coCopy;
+        rig.Ch(i).GetOffset().SetCX(m.X);
+        rig.Ch(i).GetOffset().SetCY(m.Y);
+        rig.Ch(i).SetCombineOperation(coCopy);
+        items.push_back(&rig.Ch(i));
+        pins.push_back(items.back()->GetInputPin());
+    }
+    for (int i = 0; i < 4; ++i) rig.Feeds[std::size_t(i)].Start(6, 5, vfGray8);
+    ASSERT_FALSE(rig.Out.Starts.empty());
+    const TRect wrap = ModelWrapping(model);
+
+    // Sends one frame per feed and checks the output against the model drawn in `order` (the
+    // feed index of each channel position, bottom first).
+    int64_t frameIndex = 0;
+    const auto sendAndCheck = [&](const std::vector<int>& order, const char* what) {
+        for (int i = 0; i < 4; ++i) {
+            model[std::size_t(i)].Frame = Random(6, 5, vfGray8, random);
+            rig.Feeds[std::size_t(i)].Send(ToFrame(*model[std::size_t(i)].Frame), frameIndex);
+        }
+        ++frameIndex;
+        ASSERT_EQ(rig.Out.Frames.size(), std::size_t(frameIndex)) << what;
+        std::vector<TModelChannel> drawn;
+        for (int feed : order) drawn.push_back(model[std::size_t(feed)]);
+        EXPECT_EQ(FromFrame(rig.Out.Frames.back()).S,
+                  ModelMix(vfGray8, wrap.Width, wrap.Height, -wrap.X, -wrap.Y, 0, drawn).S)
+            << what;
+    };
+    // Pin i is channel i's pin, named after its position, fed by the feed that was connected
+    // to that channel's pin.
+    const auto expectPins = [&](const std::vector<int>& order, const char* what) {
+        ASSERT_EQ(rig.Mixer.InputPins.Count(), 4) << what;
+        for (int i = 0; i < 4; ++i) {
+            const int feed = order[std::size_t(i)];
+            EXPECT_EQ(&rig.Ch(i), items[std::size_t(feed)]) << what << ": channel " << i;
+            EXPECT_EQ(rig.Ch(i).GetInputPin(), pins[std::size_t(feed)]) << what << ": channel " << i;
+            EXPECT_EQ(&rig.Mixer.InputPins[i], pins[std::size_t(feed)]) << what << ": pin " << i;
+            EXPECT_EQ(rig.Mixer.InputPins[i].Name(), "InputPins" + std::to_string(i)) << what;
+            EXPECT_EQ(pins[std::size_t(feed)]->Source(), &rig.Feeds[std::size_t(feed)].Pin) << what;
+        }
+    };
+
+    sendAndCheck({0, 1, 2, 3}, "before any move");
+    SetPropertyText(rig.Mixer, "Channels[0].Index", "3");  // bottom to top, past two others
+    EXPECT_EQ(GetPropertyText(rig.Mixer, "Channels[3].Index"), "3");
+    expectPins({1, 2, 3, 0}, "0 -> 3");
+    sendAndCheck({1, 2, 3, 0}, "0 -> 3");
+    rig.Mixer.GetChannels().Move(3, 1);  // top back down, not to its old place
+    expectPins({1, 0, 2, 3}, "3 -> 1");
+    sendAndCheck({1, 0, 2, 3}, "3 -> 1");
+    rig.Mixer.GetChannels().Move(2, 1);  // neighbours
+    expectPins({1, 2, 0, 3}, "2 -> 1");
+    sendAndCheck({1, 2, 0, 3}, "2 -> 1");
+
+    // Moved in the middle of a set: the frames already held stay with their channels' pins.
+    for (int i = 0; i < 2; ++i) {
+        model[std::size_t(i)].Frame = Random(6, 5, vfGray8, random);
+        rig.Feeds[std::size_t(i)].Send(ToFrame(*model[std::size_t(i)].Frame), frameIndex);
+    }
+    rig.Mixer.GetChannels().Move(0, 3);
+    expectPins({2, 0, 3, 1}, "0 -> 3 within a set");
+    for (int i = 2; i < 4; ++i) {
+        model[std::size_t(i)].Frame = Random(6, 5, vfGray8, random);
+        rig.Feeds[std::size_t(i)].Send(ToFrame(*model[std::size_t(i)].Frame), frameIndex);
+    }
+    ASSERT_EQ(rig.Out.Frames.size(), std::size_t(frameIndex + 1));
+    {
+        std::vector<TModelChannel> drawn;
+        for (int feed : {2, 0, 3, 1}) drawn.push_back(model[std::size_t(feed)]);
+        EXPECT_EQ(FromFrame(rig.Out.Frames.back()).S,
+                  ModelMix(vfGray8, wrap.Width, wrap.Height, -wrap.X, -wrap.Y, 0, drawn).S)
+            << "0 -> 3 within a set";
+    }
+
+    // The moved order is what is saved and loaded.
+    nlohmann::json saved;
+    SaveProperties(rig.Mixer, saved);
+    TPXVideoMixer copy;
+    LoadProperties(copy, saved);
+    ASSERT_EQ(copy.GetChannels().Count(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(copy.GetChannels()[i].GetOffset().GetCX(), rig.Ch(i).GetOffset().GetCX()) << "channel " << i;
+}
+
 // ---- Settings changed while frames run (ThreadSanitizer suite)
 
 class TGreySource final : public TPXCommonGen {
@@ -619,13 +712,14 @@ TEST(VideoMixerConcurrency, EightChannelsWithSettingsChangingWhileFramesRun) {
     std::mt19937 random(1);
     while (!(a.IsFinished() && b.IsFinished())) {
         auto& ch = mixer.GetChannels()[int(random() % 8)];
-        switch (random() % 6) {
+        switch (random() % 7) {
         case 0: ch.SetCoefficient(0.1 + double(random() % 90) / 100.0); break;
         case 1: ch.SetCombineOperation(KOps[random() % 9]); break;
         case 2: ch.SetEnabled(random() % 4 != 0); break;
         case 3: ch.GetOffset().SetCY(int(random() % 20) - 10); break;
         case 4: mixer.SetBackgroundColor(uint32_t(random())); break;
         case 5: ch.SetIgnoreRate(random() % 2 == 0); break;
+        case 6: mixer.GetChannels().Move(int(random() % 8), int(random() % 8)); break;
         }
         std::this_thread::sleep_for(200us);
     }
