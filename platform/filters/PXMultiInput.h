@@ -9,8 +9,9 @@
 // --------------------
 // 1. Create the input pins in the constructor with AddQueuedPin (into a pin list the descendant
 //    publishes as "InputPins"), one per input: a fixed two for a combiner, one per channel for
-//    a mixer. Pins may be added and removed later (RemoveQueuedPin, SwapQueuedPins); the base
-//    keeps its own list in the same order, and "input i" below means position i in it.
+//    a mixer. Pins may be added, removed and reordered later, also while frames flow
+//    (RemoveQueuedPin, SwapQueuedPins); the base keeps its own list in the same order, and
+//    "input i" below means position i in it.
 // 2. Override CalculateGetOutput: it receives the pins (frames in pin->Frame, possibly empty)
 //    and returns the output frame, or an empty handle for "nothing this time". It runs on the
 //    thread that delivered the frame completing the set, with the component lock held.
@@ -155,6 +156,9 @@ public:
     // component lock.
     bool Driven = false;
     int Outstanding = 0;
+    // Removed from its component while a delivery may still reach it: operations that arrive
+    // are ignored. Guarded by the component lock.
+    bool Retired = false;
 };
 
 // A position in pixels.
@@ -219,9 +223,14 @@ protected:
         std::unique_lock pins(FPinListLock);
         TPin& pin = list.Add<TPin>(std::move(name), MakePinHandler());
         FPins.push_back(&pin);
+        ReleaseRetiredPins();
         return pin;
     }
-    // Removes the pin from the base's list and deletes it from `list` (disconnecting it).
+    // Removes the pin from the base's list and from `list` and disconnects it; safe while
+    // frames flow. The pin is destroyed at once when no delivery is reaching it, else as soon as
+    // the last one has returned (it ignores what it receives meanwhile). The inputs that remain
+    // go on: a set waits no more for the removed input, and the output stream ends when the
+    // removed input was the last one running.
     void RemoveQueuedPin(TLRPinList& list, TPXLRQueuedImageSinkPin& pin);
     // Swaps the pins at two positions, in `list` and in the base's list.
     void SwapQueuedPins(TLRPinList& list, int a, int b);
@@ -327,6 +336,8 @@ private:
     void EnsureOutputThread();
     void StopOutputThread(TStopMode mode);
     bool Waited(const TPXLRQueuedImageSinkPin& pin) const;
+    // Destroys the removed pins that no delivery reaches any more (component lock held).
+    void ReleaseRetiredPins();
 
     TQNThreading FThreading;
     TPXVideoFormatSettings FVideoFormat;
@@ -334,6 +345,8 @@ private:
 
     mutable std::shared_mutex FPinListLock;
     std::vector<TPXLRQueuedImageSinkPin*> FPins;
+    // Removed pins that a delivery may still reach (guarded by the component lock).
+    std::vector<std::unique_ptr<TLRPin>> FRetiredPins;
 
     // Guarded by the component lock.
     TPXStreamValues FStream;

@@ -1,7 +1,8 @@
 // The video mixer against a slow per-pixel model of its composition: channel order, offsets and
 // clipping, coefficients, every operation in every native format, the canvas geometry of each
 // size mode, stopped and slow channels, 64 channels, channels far outside the canvas, the
-// channel collection and its pins, bad coefficients, and settings changed while frames run.
+// channel collection and its pins (moved and removed channels, also while frames run), bad
+// coefficients, and settings changed while frames run.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -669,6 +670,72 @@ TEST(VideoMixerChannels, MovingAChannelKeepsItsPinAndConnectionAndRedrawsInTheNe
         EXPECT_EQ(copy.GetChannels()[i].GetOffset().GetCX(), rig.Ch(i).GetOffset().GetCX()) << "channel " << i;
 }
 
+TEST(VideoMixerChannels, RemovingAConnectedChannelMidSetDisconnectsItAndTheOthersGoOn) {
+    std::mt19937 random(17);
+    TMixRig rig(3);
+    std::vector<TModelChannel> model(3);
+    for (int i = 0; i < 3; ++i) {
+        model[std::size_t(i)].X = i, model[std::size_t(i)].KnownWidth = 4, model[std::size_t(i)].KnownHeight = 3;
+        model[std::size_t(i)].Op = KOps[std::size_t(i) * 2];
+        rig.Ch(i).GetOffset().SetCX(i);
+        rig.Ch(i).SetCombineOperation(model[std::size_t(i)].Op);
+        rig.Feeds[std::size_t(i)].Start(4, 3, vfRGB24);
+    }
+    const TRect wrap = ModelWrapping(model);
+    // Channels 0 and 1 hold frames of the set when channel 1 goes.
+    for (int i = 0; i < 2; ++i) {
+        model[std::size_t(i)].Frame = Random(4, 3, vfRGB24, random);
+        rig.Feeds[std::size_t(i)].Send(ToFrame(*model[std::size_t(i)].Frame), 0);
+    }
+    TLRSinkPin* removed = rig.Ch(1).GetInputPin();
+    ASSERT_EQ(rig.Feeds[1].Pin.Sinks(), std::vector<TLRSinkPin*>{removed});
+    rig.Mixer.GetChannels().Delete(1);
+    EXPECT_TRUE(rig.Feeds[1].Pin.Sinks().empty()) << "the removed channel's pin is disconnected";
+    EXPECT_EQ(rig.Mixer.InputPins.Count(), 2);
+    rig.Feeds[1].Send(ToFrame(Random(4, 3, vfRGB24, random)), 0);  // goes nowhere
+    EXPECT_TRUE(rig.Out.Frames.empty());
+    model[2].Frame = Random(4, 3, vfRGB24, random);
+    rig.Feeds[2].Send(ToFrame(*model[2].Frame), 0);
+    ASSERT_EQ(rig.Out.Frames.size(), 1u) << "the set completes without the removed channel";
+    const std::vector<TModelChannel> remaining{model[0], model[2]};
+    EXPECT_EQ(FromFrame(rig.Out.Frames[0]).S,
+              ModelMix(vfRGB24, wrap.Width, wrap.Height, -wrap.X, -wrap.Y, 0, remaining).S);
+
+    // Removing the channels that still run: the output stream ends with the last of them.
+    rig.Feeds[0].Stop();
+    EXPECT_EQ(rig.Out.Stops, 0);
+    rig.Mixer.GetChannels().Delete(1);
+    EXPECT_EQ(rig.Out.Stops, 1);
+    EXPECT_FALSE(rig.Mixer.IsRunning());
+}
+
+TEST(VideoMixerChannels, ChannelRemovedWhileAFrameIsBeingDeliveredToItsPin) {
+    // The feed's delivery has picked the channel's pin and waits for the mixer (its lock is
+    // held here) when the channel is removed: the delivery must find the pin retired, not
+    // freed, and the pin is released once the delivery has returned.
+    testharness::TErrorLog errors;
+    TMixRig rig(2);
+    rig.Feeds[0].Start(4, 4, vfGray8);
+    rig.Feeds[1].Start(4, 4, vfGray8);
+    std::mt19937 random(5);
+    TLRSinkPin* pin = rig.Ch(1).GetInputPin();
+    std::thread sender;
+    {
+        std::lock_guard hold(rig.Mixer.GetLock());
+        const IPXImageBuffer frame = ToFrame(Random(4, 4, vfGray8, random));
+        sender = std::thread([&, frame] { rig.Feeds[1].Send(frame, 0); });
+        while (pin->DeliveriesInProgress() == 0) std::this_thread::yield();
+        rig.Mixer.GetChannels().Delete(1);
+        EXPECT_EQ(pin->DeliveriesInProgress(), 1) << "still alive while the delivery runs";
+        EXPECT_TRUE(rig.Feeds[1].Pin.Sinks().empty());
+    }
+    sender.join();
+    // The remaining channel goes on alone, and its frames release the retired pin.
+    for (int k = 0; k < 3; ++k) rig.Feeds[0].Send(ToFrame(Random(4, 4, vfGray8, random)), k);
+    EXPECT_EQ(rig.Out.Frames.size(), 3u);
+    EXPECT_TRUE(errors.Messages().empty()) << errors.Joined();
+}
+
 // ---- Settings changed while frames run (ThreadSanitizer suite)
 
 class TGreySource final : public TPXCommonGen {
@@ -733,6 +800,71 @@ TEST(VideoMixerConcurrency, EightChannelsWithSettingsChangingWhileFramesRun) {
         EXPECT_EQ(frame->GetHeight(), out.Starts.back().Height);
     }
     EXPECT_EQ(out.Stops, 1);
+    EXPECT_TRUE(errors.Messages().empty()) << errors.Joined();
+}
+
+TEST(VideoMixerConcurrency, ChannelsAddedRemovedAndMovedWhileFramesRun) {
+    testharness::TErrorLog errors;
+    TRecorder out;
+    TPXVideoMixer mixer;
+    mixer.SetAfterStop(asLastFrame);  // the output outlives a moment without running channels
+    TGreySource a, b;  // destroyed first: their threads end before the mixer goes
+    const auto connect = [&](int i) {
+        mixer.GetChannels()[i].GetOffset().SetCX(i * 3);
+        (i % 2 ? b : a).OutputPin.Connect(*mixer.GetChannels()[i].GetInputPin());
+    };
+    for (int i = 0; i < 8; ++i) {
+        mixer.AddChannel();
+        connect(i);
+    }
+    mixer.GetThreading().SetEnabled(true);
+    mixer.OutputPin.Connect(out.Pin);
+    a.SetFrameRate(400.0);
+    b.SetFrameRate(400.0);
+    a.Start({TRunMode::Live, -1});
+    b.Start({TRunMode::Live, -1});
+    ASSERT_TRUE(out.WaitFrames(1));
+    std::mt19937 random(7);
+    for (int step = 0; step < 60; ++step) {
+        auto& channels = mixer.GetChannels();
+        const int count = channels.Count();
+        const unsigned pick = random() % 3;
+        if (pick == 0 && count > 1) {
+            const int i = int(random() % unsigned(count));
+            TLRSinkPin* pin = channels[i].GetInputPin();
+            TLRSourcePin* source = pin->Source();
+            channels.Delete(i);
+            ASSERT_EQ(mixer.InputPins.Count(), count - 1);
+            if (source) {
+                const auto sinks = source->Sinks();
+                EXPECT_EQ(std::find(sinks.begin(), sinks.end(), pin), sinks.end()) << "step " << step;
+            }
+        } else if (pick == 1 && count < 12) {
+            // Not connected: a pin connected to a source that has already started would hold
+            // every set back until that source starts again.
+            mixer.AddChannel();
+        } else {
+            channels.Move(int(random() % unsigned(count)), int(random() % unsigned(count)));
+        }
+        for (int i = 0; i < channels.Count(); ++i)
+            ASSERT_EQ(&mixer.InputPins[i], channels[i].GetInputPin()) << "step " << step;
+        // Frames go on after every change.
+        std::size_t seen = 0;
+        {
+            std::lock_guard guard(out.Mutex);
+            seen = out.Frames.size();
+        }
+        ASSERT_TRUE(out.WaitFrames(seen + 2)) << "step " << step;
+    }
+    a.Stop();
+    b.Stop();
+    mixer.Close();
+    mixer.WaitIdle();
+    std::lock_guard guard(out.Mutex);
+    for (const auto& frame : out.Frames) {
+        EXPECT_EQ(frame->GetWidth(), out.Starts.back().Width);
+        EXPECT_EQ(frame->GetHeight(), out.Starts.back().Height);
+    }
     EXPECT_TRUE(errors.Messages().empty()) << errors.Joined();
 }
 
