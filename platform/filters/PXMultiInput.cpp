@@ -2,9 +2,18 @@
 #include "platform/filters/PXMultiInput.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <limits>
 #include <thread>
+
+#ifdef __linux__
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace pixora {
 
@@ -32,7 +41,8 @@ const TPropertyTable& TQNThreading::Properties() {
         Bool("Enabled", &TQNThreading::FEnabled, {.Default = false}),
         Enum("Priority", &TQNThreading::FPriority, "TQNThreadPriority",
              {"tpIdle", "tpLowest", "tpLower", "tpNormal", "tpHigher", "tpHighest", "tpTimeCritical"},
-             {.Default = tpNormal}),
+             {.Default = tpNormal})
+            .FollowUp(&TQNThreading::PriorityChanged),
     });
     return table;
 }
@@ -54,6 +64,38 @@ TPXVideoFormat TPXVideoFormatSettings::Apply(TPXVideoFormat negotiated) const {
     case fcGray16: return vfGray16;
     }
     return negotiated;
+}
+
+void ApplyThreadPriority(TQNThreadPriority priority) noexcept {
+#ifdef __linux__
+    // Nice values are per thread on Linux: PRIO_PROCESS with a thread id sets that thread only.
+    const auto self = id_t(syscall(SYS_gettid));
+    errno = 0;
+    int base = getpriority(PRIO_PROCESS, id_t(getpid()));
+    if (base == -1 && errno != 0) base = 0;
+    int offset = 0;
+    switch (priority) {
+    case tpIdle:
+    case tpNormal: offset = 0; break;
+    case tpLowest: offset = 10; break;
+    case tpLower: offset = 5; break;
+    case tpHigher: offset = -5; break;
+    case tpHighest: offset = -10; break;
+    case tpTimeCritical: offset = -20; break;
+    }
+    const sched_param param{};
+    const auto fallBack = [&] {
+        pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+        setpriority(PRIO_PROCESS, self, base);
+    };
+    if (pthread_setschedparam(pthread_self(), priority == tpIdle ? SCHED_IDLE : SCHED_OTHER, &param) != 0) {
+        fallBack();
+        return;
+    }
+    if (setpriority(PRIO_PROCESS, self, std::clamp(base + offset, -20, 19)) != 0) fallBack();
+#else
+    (void)priority;
+#endif
 }
 
 // ---- Component
@@ -708,7 +750,14 @@ void TPXMultiInput::EnsureOutputThread() {
     if (FOutputThread) FOutputThread->Stop(TStopMode::Drain);
     FOutputThread = std::make_unique<TProcessingThread<TOutputItem>>(
         8,
-        [this](TOutputItem& item) {
+        [this, applied = -1](TOutputItem& item) mutable {
+            // Threading.Priority is applied by the thread itself, before the first item and
+            // before the next item after each change.
+            const TQNThreadPriority priority = FThreading.CurrentPriority();
+            if (int(priority) != applied) {
+                ApplyThreadPriority(priority);
+                applied = int(priority);
+            }
             try {
                 DeliverItem(item);
             } catch (...) {

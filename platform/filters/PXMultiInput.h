@@ -71,9 +71,19 @@ enum TPXMixerAfterStop : uint8_t {
     asLastFrame,  // the last output frame keeps being sent at the stream period
 };
 
-// Priority of the output thread. Stored and published; the operating system's scheduler is
-// left alone (raising a thread's priority needs privileges a library must not assume).
+// Priority of the output thread (how it maps onto the operating system: ApplyThreadPriority).
 enum TQNThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// Gives the calling thread the scheduling that `priority` stands for. On Linux: tpIdle is the
+// SCHED_IDLE policy (runs only when the CPU has nothing else to do); the others keep SCHED_OTHER
+// with a nice value relative to the process's own (the main thread's): tpLowest +10, tpLower +5,
+// tpNormal +0, tpHigher -5, tpHighest -10, tpTimeCritical -20, within -20 .. 19. No real-time
+// policy: a frame sender that could starve the rest of the system is worse than a late frame.
+// Raising a thread above the process's nice value (or leaving SCHED_IDLE) needs CAP_SYS_NICE or
+// a matching RLIMIT_NICE; when a setting is refused the thread falls back to the process's
+// default (SCHED_OTHER at the process's nice value), and when that is refused as well (a thread
+// already lowered cannot come back up without the privilege) it stays as it is. Never fails.
+void ApplyThreadPriority(TQNThreadPriority priority) noexcept;
 
 // The output-thread switch of a multi-input component.
 class TQNThreading final : public TLockPersistent {
@@ -86,10 +96,15 @@ public:
     void SetEnabled(bool value) { SetPublished(&TQNThreading::FEnabled, value); }
     TQNThreadPriority GetPriority() const { return ReadLocked(FPriority); }
     void SetPriority(TQNThreadPriority value) { SetPublished(&TQNThreading::FPriority, value); }
+    // The priority as last set, for the output thread (read per frame without the lock).
+    TQNThreadPriority CurrentPriority() const noexcept { return TQNThreadPriority(FPriorityNow.load(std::memory_order_relaxed)); }
 
 private:
+    void PriorityChanged() { FPriorityNow.store(FPriority, std::memory_order_relaxed); }
+
     bool FEnabled;
     TQNThreadPriority FPriority;
+    std::atomic<uint8_t> FPriorityNow{tpNormal};  // the declared default of Priority
 };
 
 // Which format the output stream takes: the negotiated one, or a forced one.

@@ -14,6 +14,11 @@
 #include <random>
 #include <thread>
 
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include "filters/combine/PXVideoMixer.h"
@@ -177,7 +182,12 @@ public:
         : Pin(nullptr, "Recorder", TPinDataType::Video, [this](TLRSinkPin&, const ILRNotifyOperation& op) {
               std::lock_guard guard(Mutex);
               if (auto* start = As<TLRStartFrameOperation>(op)) Starts.push_back(*start);
-              if (auto* buffer = As<TLRSuppliedBufferOperation>(op)) Frames.push_back(TPXImageBuffer::CreateUniversal(buffer->Data));
+              if (auto* buffer = As<TLRSuppliedBufferOperation>(op)) {
+                  Frames.push_back(TPXImageBuffer::CreateUniversal(buffer->Data));
+                  // The scheduling of the thread that delivered it (the mixer's output thread
+                  // when Threading is enabled): its nice value and policy.
+                  Scheduling.emplace_back(getpriority(PRIO_PROCESS, 0), sched_getscheduler(0));
+              }
               if (op.Kind() == TOperationKind::Stop) ++Stops;
               Changed.notify_all();
               return true;
@@ -191,6 +201,7 @@ public:
     std::condition_variable Changed;
     std::vector<TLRStartFrameOperation> Starts;
     std::vector<IPXImageBuffer> Frames;
+    std::vector<std::pair<int, int>> Scheduling;
     int Stops = 0;
 };
 
@@ -734,6 +745,51 @@ TEST(VideoMixerChannels, ChannelRemovedWhileAFrameIsBeingDeliveredToItsPin) {
     for (int k = 0; k < 3; ++k) rig.Feeds[0].Send(ToFrame(Random(4, 4, vfGray8, random)), k);
     EXPECT_EQ(rig.Out.Frames.size(), 3u);
     EXPECT_TRUE(errors.Messages().empty()) << errors.Joined();
+}
+
+TEST(VideoMixerThreading, OutputThreadRunsAtThePriorityItIsSetTo) {
+    errno = 0;
+    const int base = getpriority(PRIO_PROCESS, id_t(getpid()));
+    ASSERT_EQ(errno, 0);
+    // Whether this process may raise a thread above its own nice value.
+    bool mayRaise = false;
+    std::thread([&] { mayRaise = base > -20 && setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), base - 1) == 0; }).join();
+
+    testharness::TErrorLog errors;
+    TMixRig rig(1);
+    rig.Mixer.GetThreading().SetEnabled(true);
+    rig.Feeds[0].Start(2, 2, vfGray8);
+    std::mt19937 random(6);
+    int64_t index = 0;
+    // One frame through the output thread: the scheduling it was delivered with.
+    const auto deliver = [&] {
+        rig.Feeds[0].Send(ToFrame(Random(2, 2, vfGray8, random)), index++);
+        rig.Mixer.WaitIdle();
+        std::lock_guard guard(rig.Out.Mutex);
+        EXPECT_EQ(rig.Out.Scheduling.size(), std::size_t(index));
+        return rig.Out.Scheduling.back();
+    };
+    const std::pair<int, int> normal{base, SCHED_OTHER};
+    EXPECT_EQ(deliver(), normal) << "tpNormal, the default";
+    // Lowering is always permitted.
+    rig.Mixer.GetThreading().SetPriority(tpLower);
+    EXPECT_EQ(deliver(), std::make_pair(std::min(base + 5, 19), SCHED_OTHER)) << "tpLower";
+    rig.Mixer.GetThreading().SetPriority(tpLowest);
+    EXPECT_EQ(deliver(), std::make_pair(std::min(base + 10, 19), SCHED_OTHER)) << "tpLowest";
+    rig.Mixer.GetThreading().SetPriority(tpIdle);
+    EXPECT_EQ(deliver().second, SCHED_IDLE) << "tpIdle";
+    // Raising needs the privilege; without it the thread keeps running, frames still flow.
+    rig.Mixer.GetThreading().SetPriority(tpHighest);
+    const auto highest = deliver();
+    if (mayRaise) {
+        EXPECT_EQ(highest, std::make_pair(std::max(base - 10, -20), SCHED_OTHER)) << "tpHighest";
+        rig.Mixer.GetThreading().SetPriority(tpTimeCritical);
+        EXPECT_EQ(deliver(), std::make_pair(std::max(base - 20, -20), SCHED_OTHER)) << "tpTimeCritical";
+        rig.Mixer.GetThreading().SetPriority(tpNormal);
+        EXPECT_EQ(deliver(), normal) << "back to tpNormal";
+    }
+    EXPECT_TRUE(errors.Messages().empty()) << errors.Joined();
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), base) << "the caller's own thread is left alone";
 }
 
 // ---- Settings changed while frames run (ThreadSanitizer suite)
