@@ -2,7 +2,18 @@
 #include "platform/filters/PXMultiInput.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <limits>
+#include <thread>
+
+#ifdef __linux__
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace pixora {
 
@@ -30,7 +41,8 @@ const TPropertyTable& TQNThreading::Properties() {
         Bool("Enabled", &TQNThreading::FEnabled, {.Default = false}),
         Enum("Priority", &TQNThreading::FPriority, "TQNThreadPriority",
              {"tpIdle", "tpLowest", "tpLower", "tpNormal", "tpHigher", "tpHighest", "tpTimeCritical"},
-             {.Default = tpNormal}),
+             {.Default = tpNormal})
+            .FollowUp(&TQNThreading::PriorityChanged),
     });
     return table;
 }
@@ -52,6 +64,38 @@ TPXVideoFormat TPXVideoFormatSettings::Apply(TPXVideoFormat negotiated) const {
     case fcGray16: return vfGray16;
     }
     return negotiated;
+}
+
+void ApplyThreadPriority(TQNThreadPriority priority) noexcept {
+#ifdef __linux__
+    // Nice values are per thread on Linux: PRIO_PROCESS with a thread id sets that thread only.
+    const auto self = id_t(syscall(SYS_gettid));
+    errno = 0;
+    int base = getpriority(PRIO_PROCESS, id_t(getpid()));
+    if (base == -1 && errno != 0) base = 0;
+    int offset = 0;
+    switch (priority) {
+    case tpIdle:
+    case tpNormal: offset = 0; break;
+    case tpLowest: offset = 10; break;
+    case tpLower: offset = 5; break;
+    case tpHigher: offset = -5; break;
+    case tpHighest: offset = -10; break;
+    case tpTimeCritical: offset = -20; break;
+    }
+    const sched_param param{};
+    const auto fallBack = [&] {
+        pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+        setpriority(PRIO_PROCESS, self, base);
+    };
+    if (pthread_setschedparam(pthread_self(), priority == tpIdle ? SCHED_IDLE : SCHED_OTHER, &param) != 0) {
+        fallBack();
+        return;
+    }
+    if (setpriority(PRIO_PROCESS, self, std::clamp(base + offset, -20, 19)) != 0) fallBack();
+#else
+    (void)priority;
+#endif
 }
 
 // ---- Component
@@ -88,8 +132,16 @@ void TPXMultiInput::ShutdownMultiInput() {
     }
     if (clock) clock->Stop();
     StopOutputThread(TStopMode::Discard);
-    std::shared_lock pins(FPinListLock);
-    for (TPXLRQueuedImageSinkPin* pin : FPins) pin->Disconnect();
+    std::vector<TPXLRQueuedImageSinkPin*> pins = PinSnapshot();
+    for (TPXLRQueuedImageSinkPin* pin : pins) pin->Disconnect();
+    // Deliveries that picked a pin before it was disconnected see FShutdown and return; the
+    // pins (and the removed ones still held) may be destroyed once they have.
+    {
+        std::lock_guard guard(GetLock());
+        for (const auto& retired : FRetiredPins) pins.push_back(static_cast<TPXLRQueuedImageSinkPin*>(retired.get()));
+    }
+    for (TPXLRQueuedImageSinkPin* pin : pins)
+        while (pin->DeliveriesInProgress() > 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
 // ---- Pins
@@ -100,14 +152,48 @@ TSinkHandler TPXMultiInput::MakePinHandler() {
 
 void TPXMultiInput::RemoveQueuedPin(TLRPinList& list, TPXLRQueuedImageSinkPin& pin) {
     std::lock_guard guard(GetLock());
-    std::unique_lock pins(FPinListLock);
-    const int index = list.IndexOf(pin);
-    if (index < 0) throw ERangeError(GetDisplayPath() + ": pin " + pin.Name() + " is not in " + list.Name());
+    bool wasRunning = false;
     {
-        std::lock_guard pump(FPumpLock);
-        std::erase(FPins, &pin);
+        std::unique_lock pins(FPinListLock);
+        const int index = list.IndexOf(pin);
+        if (index < 0) throw ERangeError(GetDisplayPath() + ": pin " + pin.Name() + " is not in " + list.Name());
+        {
+            std::lock_guard pump(FPumpLock);
+            std::erase(FPins, &pin);
+        }
+        wasRunning = pin.Running;
+        pin.Retired = true;
+        pin.Clear();
+        pin.Frame.Reset();
+        pin.Driven = false;
+        pin.Outstanding = 0;
+        // After the disconnect no delivery picks the pin any more; one that already did is
+        // counted by the pin and finds it retired (it waits for the component lock held here).
+        pin.Disconnect();
+        std::unique_ptr<TLRPin> owned = list.Extract(index);
+        if (pin.DeliveriesInProgress() > 0) FRetiredPins.push_back(std::move(owned));
     }
-    list.Delete(index);
+    ReleaseRetiredPins();
+    if (FShutdown.load()) return;
+    // The remaining inputs go on without the removed one.
+    if (wasRunning) {
+        ActiveChannelsChanged();
+        TrySendStop();
+    }
+    if (!FRunning) {
+        try {
+            TryStartOutput();  // it may have been the input that the start waited for
+        } catch (...) {
+            ReportTo(*this, std::current_exception());
+        }
+    }
+    SelfDriveRound();  // a round may have waited for the removed input's frame
+}
+
+void TPXMultiInput::ReleaseRetiredPins() {
+    std::erase_if(FRetiredPins, [](const std::unique_ptr<TLRPin>& pin) {
+        return static_cast<const TLRSinkPin&>(*pin).DeliveriesInProgress() == 0;
+    });
 }
 
 void TPXMultiInput::SwapQueuedPins(TLRPinList& list, int a, int b) {
@@ -157,6 +243,7 @@ bool TPXMultiInput::PinOperation(TLRSinkPin& sink, const ILRNotifyOperation& op)
         case TOperationKind::Stop: PinStop(pin); return true;
         case TOperationKind::IgnoreStream: {
             std::lock_guard guard(GetLock());
+            if (pin.Retired) return false;
             pin.Ignored = true;
             pin.Frame.Reset();
             ActiveChannelsChanged();
@@ -176,11 +263,11 @@ bool TPXMultiInput::PinOperation(TLRSinkPin& sink, const ILRNotifyOperation& op)
 }
 
 void TPXMultiInput::PinStart(TPXLRQueuedImageSinkPin& pin, const TLRStartFrameOperation& start) {
+    std::lock_guard guard(GetLock());
+    if (FShutdown.load() || pin.Retired) return;
     if (start.Width < 1 || start.Height < 1)
         throw ERangeError(GetDisplayPath() + ": input " + pin.Name() + " announced a " + std::to_string(start.Width) +
                           " x " + std::to_string(start.Height) + " stream");
-    std::lock_guard guard(GetLock());
-    if (FShutdown.load()) return;
     pin.Width = start.Width;
     pin.Height = start.Height;
     pin.Format = start.Format;
@@ -300,7 +387,8 @@ void TPXMultiInput::TryStartOutput() {
 void TPXMultiInput::PinFrame(TPXLRQueuedImageSinkPin& pin, const IQNData& data) {
     IPXImageBuffer frame = TPXImageBuffer::CreateUniversal(data);
     std::lock_guard guard(GetLock());
-    if (FShutdown.load()) return;
+    if (FShutdown.load() || pin.Retired) return;
+    if (!FRetiredPins.empty()) ReleaseRetiredPins();
     // A frame outside its stream (before a start or after a stop) is not part of any set.
     if (!pin.Running) return;
     pin.SetFrame(frame);
@@ -380,7 +468,7 @@ void TPXMultiInput::MainCalculateSendOutput(TPXLRQueuedImageSinkPin& completing)
 
 void TPXMultiInput::PinStop(TPXLRQueuedImageSinkPin& pin) {
     std::lock_guard guard(GetLock());
-    if (FShutdown.load() || !pin.Running) return;
+    if (FShutdown.load() || pin.Retired || !pin.Running) return;
     // The pin keeps its last frame: it may still complete a set with the inputs that run on.
     pin.Clear();
     pin.Driven = false;
@@ -662,7 +750,14 @@ void TPXMultiInput::EnsureOutputThread() {
     if (FOutputThread) FOutputThread->Stop(TStopMode::Drain);
     FOutputThread = std::make_unique<TProcessingThread<TOutputItem>>(
         8,
-        [this](TOutputItem& item) {
+        [this, applied = -1](TOutputItem& item) mutable {
+            // Threading.Priority is applied by the thread itself, before the first item and
+            // before the next item after each change.
+            const TQNThreadPriority priority = FThreading.CurrentPriority();
+            if (int(priority) != applied) {
+                ApplyThreadPriority(priority);
+                applied = int(priority);
+            }
             try {
                 DeliverItem(item);
             } catch (...) {

@@ -9,8 +9,9 @@
 // --------------------
 // 1. Create the input pins in the constructor with AddQueuedPin (into a pin list the descendant
 //    publishes as "InputPins"), one per input: a fixed two for a combiner, one per channel for
-//    a mixer. Pins may be added and removed later (RemoveQueuedPin, SwapQueuedPins); the base
-//    keeps its own list in the same order, and "input i" below means position i in it.
+//    a mixer. Pins may be added, removed and reordered later, also while frames flow
+//    (RemoveQueuedPin, SwapQueuedPins); the base keeps its own list in the same order, and
+//    "input i" below means position i in it.
 // 2. Override CalculateGetOutput: it receives the pins (frames in pin->Frame, possibly empty)
 //    and returns the output frame, or an empty handle for "nothing this time". It runs on the
 //    thread that delivered the frame completing the set, with the component lock held.
@@ -70,9 +71,19 @@ enum TPXMixerAfterStop : uint8_t {
     asLastFrame,  // the last output frame keeps being sent at the stream period
 };
 
-// Priority of the output thread. Stored and published; the operating system's scheduler is
-// left alone (raising a thread's priority needs privileges a library must not assume).
+// Priority of the output thread (how it maps onto the operating system: ApplyThreadPriority).
 enum TQNThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// Gives the calling thread the scheduling that `priority` stands for. On Linux: tpIdle is the
+// SCHED_IDLE policy (runs only when the CPU has nothing else to do); the others keep SCHED_OTHER
+// with a nice value relative to the process's own (the main thread's): tpLowest +10, tpLower +5,
+// tpNormal +0, tpHigher -5, tpHighest -10, tpTimeCritical -20, within -20 .. 19. No real-time
+// policy: a frame sender that could starve the rest of the system is worse than a late frame.
+// Raising a thread above the process's nice value (or leaving SCHED_IDLE) needs CAP_SYS_NICE or
+// a matching RLIMIT_NICE; when a setting is refused the thread falls back to the process's
+// default (SCHED_OTHER at the process's nice value), and when that is refused as well (a thread
+// already lowered cannot come back up without the privilege) it stays as it is. Never fails.
+void ApplyThreadPriority(TQNThreadPriority priority) noexcept;
 
 // The output-thread switch of a multi-input component.
 class TQNThreading final : public TLockPersistent {
@@ -85,10 +96,15 @@ public:
     void SetEnabled(bool value) { SetPublished(&TQNThreading::FEnabled, value); }
     TQNThreadPriority GetPriority() const { return ReadLocked(FPriority); }
     void SetPriority(TQNThreadPriority value) { SetPublished(&TQNThreading::FPriority, value); }
+    // The priority as last set, for the output thread (read per frame without the lock).
+    TQNThreadPriority CurrentPriority() const noexcept { return TQNThreadPriority(FPriorityNow.load(std::memory_order_relaxed)); }
 
 private:
+    void PriorityChanged() { FPriorityNow.store(FPriority, std::memory_order_relaxed); }
+
     bool FEnabled;
     TQNThreadPriority FPriority;
+    std::atomic<uint8_t> FPriorityNow{tpNormal};  // the declared default of Priority
 };
 
 // Which format the output stream takes: the negotiated one, or a forced one.
@@ -155,6 +171,9 @@ public:
     // component lock.
     bool Driven = false;
     int Outstanding = 0;
+    // Removed from its component while a delivery may still reach it: operations that arrive
+    // are ignored. Guarded by the component lock.
+    bool Retired = false;
 };
 
 // A position in pixels.
@@ -219,9 +238,14 @@ protected:
         std::unique_lock pins(FPinListLock);
         TPin& pin = list.Add<TPin>(std::move(name), MakePinHandler());
         FPins.push_back(&pin);
+        ReleaseRetiredPins();
         return pin;
     }
-    // Removes the pin from the base's list and deletes it from `list` (disconnecting it).
+    // Removes the pin from the base's list and from `list` and disconnects it; safe while
+    // frames flow. The pin is destroyed at once when no delivery is reaching it, else as soon as
+    // the last one has returned (it ignores what it receives meanwhile). The inputs that remain
+    // go on: a set waits no more for the removed input, and the output stream ends when the
+    // removed input was the last one running.
     void RemoveQueuedPin(TLRPinList& list, TPXLRQueuedImageSinkPin& pin);
     // Swaps the pins at two positions, in `list` and in the base's list.
     void SwapQueuedPins(TLRPinList& list, int a, int b);
@@ -327,6 +351,8 @@ private:
     void EnsureOutputThread();
     void StopOutputThread(TStopMode mode);
     bool Waited(const TPXLRQueuedImageSinkPin& pin) const;
+    // Destroys the removed pins that no delivery reaches any more (component lock held).
+    void ReleaseRetiredPins();
 
     TQNThreading FThreading;
     TPXVideoFormatSettings FVideoFormat;
@@ -334,6 +360,8 @@ private:
 
     mutable std::shared_mutex FPinListLock;
     std::vector<TPXLRQueuedImageSinkPin*> FPins;
+    // Removed pins that a delivery may still reach (guarded by the component lock).
+    std::vector<std::unique_ptr<TLRPin>> FRetiredPins;
 
     // Guarded by the component lock.
     TPXStreamValues FStream;

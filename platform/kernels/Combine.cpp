@@ -2,6 +2,7 @@
 #include "platform/kernels/Combine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -156,7 +157,7 @@ template <class T>
 // ---- Row functions, one clone per instruction set ------------------------------------------------
 
 PIXORA_TARGET_CLONES("avx2", "default")
-void OpRow8(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, uint8_t* d, std::size_t n) noexcept {
+void OpRow8Clones(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, uint8_t* d, std::size_t n) noexcept {
     OpSamples(op, a, b, d, n);
 }
 
@@ -165,16 +166,113 @@ void OpRow16(TPXCombineOperation op, const uint16_t* a, const uint16_t* b, uint1
     OpSamples(op, a, b, d, n);
 }
 
+// ---- Explicit vector rows: the byte division and "over" ---------------------------------------
+//
+// Both compute a rounded quotient of small integers in float lanes, exactly as the scalar code
+// above does: the results are the same, byte for byte.
+
+#define PIXORA_COMBINE_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,avx2,fma")))
+#define PIXORA_COMBINE_AVX2 __attribute__((target("avx2")))
+
+// Vectors are passed by value between always_inline helpers; the ABI note GCC gives for that
+// does not concern code that is never called across a boundary.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+void DivRow8Baseline(const uint8_t* a, const uint8_t* b, uint8_t* d, std::size_t n) noexcept {
+    DivSamples(a, b, d, n);
+}
+
+// 16 byte quotients b / a rounded half to even (a = 0: 255, or 0 for b = 0). The division is
+// correctly rounded: a quotient that lies halfway is exact in float and rounds to even when
+// converted, and one that does not lies at least 1 / (2a) >= 1/510 from the halfway point, far
+// more than the float's rounding error (2^-16 at 255), so the conversion rounds it as the exact
+// value. (A true division measured faster here than a reciprocal estimate with a remainder
+// correction.)
+PIXORA_COMBINE_AVX512 [[gnu::always_inline]] inline __m128i Div16Avx512(const uint8_t* a8, const uint8_t* b8) noexcept {
+    const __m512i a = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a8)));
+    const __m512i b = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b8)));
+    const __m512 af = _mm512_cvtepi32_ps(_mm512_max_epi32(a, _mm512_set1_epi32(1)));
+    __m512i q = _mm512_cvt_roundps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(b), af),
+                                         _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    // a = 0 was divided by 1: b itself, which becomes the maximum unless it is 0.
+    const __mmask16 overflow = _mm512_cmpeq_epi32_mask(a, _mm512_setzero_si512()) & _mm512_test_epi32_mask(b, b);
+    q = _mm512_mask_mov_epi32(q, overflow, _mm512_set1_epi32(255));
+    return _mm512_cvtepi32_epi8(q);
+}
+
+PIXORA_COMBINE_AVX512 void DivRow8Avx512(const uint8_t* a, const uint8_t* b, uint8_t* d, std::size_t n) noexcept {
+    std::size_t i = 0;
+    for (; i + 64 <= n; i += 64)
+        for (std::size_t j = i; j < i + 64; j += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + j), Div16Avx512(a + j, b + j));
+    for (; i + 16 <= n; i += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), Div16Avx512(a + i, b + i));
+    DivSamples(a + i, b + i, d + i, n - i);
+}
+
+// 8 quotients as Div16Avx512, returned in 32-bit lanes.
+PIXORA_COMBINE_AVX2 [[gnu::always_inline]] inline __m256i Div8Avx2(const uint8_t* a8, const uint8_t* b8) noexcept {
+    const __m256i a = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a8)));
+    const __m256i b = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b8)));
+    const __m256 af = _mm256_cvtepi32_ps(_mm256_max_epi32(a, _mm256_set1_epi32(1)));
+    const __m256i q = _mm256_cvtps_epi32(
+        _mm256_round_ps(_mm256_div_ps(_mm256_cvtepi32_ps(b), af), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i overflow = _mm256_andnot_si256(_mm256_cmpeq_epi32(b, zero), _mm256_cmpeq_epi32(a, zero));
+    return _mm256_blendv_epi8(q, _mm256_set1_epi32(255), overflow);
+}
+
+PIXORA_COMBINE_AVX2 void DivRow8Avx2(const uint8_t* a, const uint8_t* b, uint8_t* d, std::size_t n) noexcept {
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i v0 = Div8Avx2(a + i, b + i), v1 = Div8Avx2(a + i + 8, b + i + 8);
+        const __m256i v2 = Div8Avx2(a + i + 16, b + i + 16), v3 = Div8Avx2(a + i + 24, b + i + 24);
+        const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(v0, v1), _mm256_packus_epi32(v2, v3));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), _mm256_permutevar8x32_epi32(bytes, order));
+    }
+    DivSamples(a + i, b + i, d + i, n - i);
+}
+
 void OverRowBaseline(const uint8_t* fg, const uint8_t* bg, uint8_t* d, std::size_t pixels) noexcept {
     OverPixels(fg, bg, d, pixels);
 }
 
-// "Over" for two pixels (8 samples) in float lanes, exactly as OverPixels: the alpha lane uses
-// the colour formula with both samples taken as 255, which gives (255 A + (255 - A) B) / 255.
-// x = 255 A fg + (255 - A) B bg < 2^24 is exact in float; q = x / 65025 is estimated with the
-// reciprocal, rounded, and corrected by the exact remainder x - 65025 q (the estimate is off by
-// at most one), so the result is x / 65025 rounded to nearest.
-__attribute__((target("avx2"), always_inline)) inline __m256i Over2Pixels(const uint8_t* fg, const uint8_t* bg) noexcept {
+// "Over" for four pixels (16 samples, one pixel per 128-bit lane) in float lanes:
+// x = 255 A fg + (255 - A) B bg (255 in place of both alpha samples) is an integer below 2^24,
+// exact in float (so are the fused products and sums of integers this small), and the
+// correctly rounded x / 65025 converts to the right integer: the exact quotient (at most 255)
+// lies at least 1 / 130050 (about 7.69e-6) from a halfway point, since 65025 is odd, and the
+// division's error is at most half a float step at 255, 2^-17 (about 7.63e-6), so the rounded
+// quotient never reaches or crosses it.
+PIXORA_COMBINE_AVX512 [[gnu::always_inline]] inline __m128i Over4Avx512(const uint8_t* fg, const uint8_t* bg) noexcept {
+    const __m512 k255 = _mm512_set1_ps(255.0f);
+    const __m512 f = _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(fg))));
+    const __m512 g = _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bg))));
+    const __m512 fa = _mm512_permute_ps(f, 0xFF);  // each pixel's alpha in its four lanes
+    const __m512 ga = _mm512_permute_ps(g, 0xFF);
+    const __m512 wf = _mm512_mul_ps(fa, k255);
+    const __m512 wb = _mm512_mul_ps(_mm512_sub_ps(k255, fa), ga);
+    const __m512 fv = _mm512_mask_mov_ps(f, 0x8888, k255);
+    const __m512 gv = _mm512_mask_mov_ps(g, 0x8888, k255);
+    const __m512 x = _mm512_fmadd_ps(wf, fv, _mm512_mul_ps(wb, gv));
+    const __m512i q = _mm512_cvt_roundps_epi32(_mm512_div_ps(x, _mm512_set1_ps(65025.0f)),
+                                               _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    return _mm512_cvtepi32_epi8(q);
+}
+
+PIXORA_COMBINE_AVX512 void OverRowAvx512(const uint8_t* fg, const uint8_t* bg, uint8_t* d, std::size_t pixels) noexcept {
+    std::size_t p = 0;
+    for (; p + 16 <= pixels; p += 16)
+        for (std::size_t j = 4 * p; j < 4 * p + 64; j += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + j), Over4Avx512(fg + j, bg + j));
+    for (; p + 4 <= pixels; p += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * p), Over4Avx512(fg + 4 * p, bg + 4 * p));
+    OverPixels(fg + 4 * p, bg + 4 * p, d + 4 * p, pixels - p);
+}
+
+// "Over" for two pixels (8 samples) in float lanes, as Over4Avx512 (the alpha lane takes both
+// samples as 255, which gives (255 A + (255 - A) B) / 255).
+PIXORA_COMBINE_AVX2 [[gnu::always_inline]] inline __m256i Over2Pixels(const uint8_t* fg, const uint8_t* bg) noexcept {
     const __m256 k255 = _mm256_set1_ps(255.0f);
     const __m256i alphaIndex = _mm256_setr_epi32(3, 3, 3, 3, 7, 7, 7, 7);
     const __m256i fi = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(fg)));
@@ -186,17 +284,11 @@ __attribute__((target("avx2"), always_inline)) inline __m256i Over2Pixels(const 
     const __m256 fv = _mm256_blend_ps(_mm256_cvtepi32_ps(fi), k255, 0x88);
     const __m256 gv = _mm256_blend_ps(_mm256_cvtepi32_ps(gi), k255, 0x88);
     const __m256 x = _mm256_add_ps(_mm256_mul_ps(wf, fv), _mm256_mul_ps(wb, gv));
-    __m256 q = _mm256_round_ps(_mm256_mul_ps(x, _mm256_set1_ps(1.0f / 65025.0f)),
-                               _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    const __m256 r = _mm256_sub_ps(x, _mm256_mul_ps(q, _mm256_set1_ps(65025.0f)));
-    const __m256 one = _mm256_set1_ps(1.0f);
-    q = _mm256_add_ps(q, _mm256_and_ps(_mm256_cmp_ps(r, _mm256_set1_ps(32512.5f), _CMP_GT_OQ), one));
-    q = _mm256_sub_ps(q, _mm256_and_ps(_mm256_cmp_ps(r, _mm256_set1_ps(-32512.5f), _CMP_LT_OQ), one));
-    return _mm256_cvtps_epi32(q);
+    return _mm256_cvtps_epi32(
+        _mm256_round_ps(_mm256_div_ps(x, _mm256_set1_ps(65025.0f)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
 }
 
-__attribute__((target("avx2"))) void OverRowAvx2(const uint8_t* fg, const uint8_t* bg, uint8_t* d,
-                                                 std::size_t pixels) noexcept {
+PIXORA_COMBINE_AVX2 void OverRowAvx2(const uint8_t* fg, const uint8_t* bg, uint8_t* d, std::size_t pixels) noexcept {
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     std::size_t p = 0;
     for (; p + 8 <= pixels; p += 8) {
@@ -210,23 +302,47 @@ __attribute__((target("avx2"))) void OverRowAvx2(const uint8_t* fg, const uint8_
     OverPixels(fg + 4 * p, bg + 4 * p, d + 4 * p, pixels - p);
 }
 
-// Chosen once by the CPU's capabilities.
-using TOverRow = void (*)(const uint8_t*, const uint8_t*, uint8_t*, std::size_t) noexcept;
-const TOverRow OverRow = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? TOverRow(&OverRowAvx2) : TOverRow(&OverRowBaseline);
-}();
+std::atomic<int>& IsaLimit() noexcept {
+    static std::atomic<int> limit{int(TCombineIsa::Avx512)};
+    return limit;
+}
+
+// The level the rows use now: the CPU's, at most the limit.
+TCombineIsa ActiveIsa() noexcept {
+    return TCombineIsa(std::min(int(CombineCpuIsa()), IsaLimit().load(std::memory_order_relaxed)));
+}
+
+void OverRow(const uint8_t* fg, const uint8_t* bg, uint8_t* d, std::size_t pixels) noexcept {
+    switch (ActiveIsa()) {
+    case TCombineIsa::Avx512: OverRowAvx512(fg, bg, d, pixels); return;
+    case TCombineIsa::Avx2: OverRowAvx2(fg, bg, d, pixels); return;
+    case TCombineIsa::Baseline: OverRowBaseline(fg, bg, d, pixels); return;
+    }
+}
+
+// One row of byte samples: the division through its explicit vector rows, the other operations
+// through the compiler's instruction-set clones.
+void OpRow8(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, uint8_t* d, std::size_t n) noexcept {
+    if (op != coDivide) {
+        OpRow8Clones(op, a, b, d, n);
+        return;
+    }
+    switch (ActiveIsa()) {
+    case TCombineIsa::Avx512: DivRow8Avx512(a, b, d, n); return;
+    case TCombineIsa::Avx2: DivRow8Avx2(a, b, d, n); return;
+    case TCombineIsa::Baseline: DivRow8Baseline(a, b, d, n); return;
+    }
+}
 
 // One vfRGBA32 row of operations coAdd .. coXor: the colour bytes of op(a, b) with b's alpha,
 // composited over a. Worked through a stack chunk so that neither input is written.
-PIXORA_TARGET_CLONES("avx2", "default")
 void OpOverRow(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, uint8_t* d, std::size_t pixels) noexcept {
     alignas(64) uint8_t tmp[KChunkPixels * 4];
     for (std::size_t p0 = 0; p0 < pixels; p0 += KChunkPixels) {
         const std::size_t m = std::min(KChunkPixels, pixels - p0);
         const uint8_t* ac = a + 4 * p0;
         const uint8_t* bc = b + 4 * p0;
-        OpSamples(op, ac, bc, tmp, 4 * m);
+        OpRow8(op, ac, bc, tmp, 4 * m);
         for (std::size_t p = 0; p < m; ++p) tmp[4 * p + 3] = bc[4 * p + 3];  // alpha untouched
         OverRow(tmp, ac, d + 4 * p0, m);
     }
@@ -248,6 +364,20 @@ std::string CoefficientText(double c) {
 }
 
 }  // namespace
+
+TCombineIsa CombineCpuIsa() noexcept {
+    static const TCombineIsa isa = [] {
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("fma"))
+            return TCombineIsa::Avx512;
+        if (__builtin_cpu_supports("avx2")) return TCombineIsa::Avx2;
+        return TCombineIsa::Baseline;
+    }();
+    return isa;
+}
+
+TCombineIsa LimitCombineIsa(TCombineIsa level) noexcept { return TCombineIsa(IsaLimit().exchange(int(level))); }
 
 void CombineOp(TPXCombineOperation op, TPXVideoFormat format, const uint8_t* src1, std::ptrdiff_t step1,
                uint8_t* src2, std::ptrdiff_t step2, uint8_t* dst, std::ptrdiff_t dstStep, TSize size) noexcept {

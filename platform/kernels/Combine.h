@@ -64,6 +64,14 @@ void CombineOp(TPXCombineOperation op, TPXVideoFormat format, const uint8_t* src
 void AlphaCompositeOver(const uint8_t* fg, std::ptrdiff_t fgStep, const uint8_t* bg, std::ptrdiff_t bgStep,
                         uint8_t* dst, std::ptrdiff_t dstStep, TSize size) noexcept;
 
+// The instruction sets that the division of byte samples and the "over" compositing are written
+// for. The widest one the CPU has is used, unless lowered with LimitCombineIsa (tests run every
+// level the machine has; every level gives the same bytes).
+enum class TCombineIsa : int { Baseline = 0, Avx2 = 1, Avx512 = 2 };
+TCombineIsa CombineCpuIsa() noexcept;
+// Lowers (or restores, with Avx512) the widest level used; returns the previous limit.
+TCombineIsa LimitCombineIsa(TCombineIsa level) noexcept;
+
 // ---- The coefficient step ----------------------------------------------------------------------
 //
 // A coefficient of exactly 1.0 leaves an input alone, exactly 0.0 replaces it with the

@@ -84,8 +84,10 @@ std::vector<TLRSinkPin*> TLRSourcePin::Sinks() const {
 }
 
 bool TLRSourcePin::Notify(const ILRNotifyOperation& op) const {
-    // Deliver outside the lock: a receiver may send operations back upstream. Connections change
-    // only while the graph is stopped, so the snapshot stays valid during delivery.
+    // Deliver outside the lock: a receiver may send operations back upstream. A sink may be
+    // disconnected (and its owner may want to destroy it) while a delivery runs, so each sink of
+    // the snapshot is counted as being delivered to from the moment it is picked, under the lock
+    // that Disconnect takes exclusively, until its Receive returns.
     std::array<TLRSinkPin*, 16> local{};
     std::vector<TLRSinkPin*> many;
     std::size_t count = 0;
@@ -94,10 +96,24 @@ bool TLRSourcePin::Notify(const ILRNotifyOperation& op) const {
         count = FSinks.size();
         if (count <= local.size()) std::copy(FSinks.begin(), FSinks.end(), local.begin());
         else many = FSinks;
+        for (TLRSinkPin* sink : FSinks) sink->FDeliveries.fetch_add(1, std::memory_order_relaxed);
     }
     TLRSinkPin* const* sinks = count <= local.size() ? local.data() : many.data();
+    // Every counted sink is released, also when a receiver throws.
+    struct TRelease {
+        TLRSinkPin* const* Sinks;
+        std::size_t Next, Count;
+        ~TRelease() {
+            for (; Next < Count; ++Next) Sinks[Next]->FDeliveries.fetch_sub(1, std::memory_order_release);
+        }
+    } release{sinks, 0, count};
     bool accepted = false;
-    for (std::size_t i = 0; i < count; ++i) accepted |= sinks[i]->Receive(op);
+    for (; release.Next < count; ++release.Next) {
+        TLRSinkPin* sink = sinks[release.Next];
+        accepted |= sink->Receive(op);
+        // The last access to the sink: its owner may destroy it as soon as the count reads 0.
+        sink->FDeliveries.fetch_sub(1, std::memory_order_release);
+    }
     return accepted;
 }
 
@@ -141,6 +157,13 @@ void TLRPinList::SetPinName(int index, std::string name) { (*this)[index].SetNam
 void TLRPinList::Delete(int index) {
     (void)(*this)[index];
     FPins.erase(FPins.begin() + index);
+}
+
+std::unique_ptr<TLRPin> TLRPinList::Extract(int index) {
+    (void)(*this)[index];
+    std::unique_ptr<TLRPin> pin = std::move(FPins[std::size_t(index)]);
+    FPins.erase(FPins.begin() + index);
+    return pin;
 }
 
 void TLRPinList::Swap(int a, int b) {

@@ -2,6 +2,7 @@
 // takes at most one source. Operations go downstream with Notify and upstream with NotifyUpstream.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <shared_mutex>
@@ -89,11 +90,17 @@ public:
     // Sends an operation to the connected source pin's owner.
     bool NotifyUpstream(const ILRNotifyOperation& op) const;
 
+    // Deliveries from a source pin that have picked this pin and not yet returned from its
+    // Receive. Once the pin is disconnected no new one begins, so an owner that removes a pin
+    // while frames flow may destroy it when this reads 0 after the disconnect.
+    int DeliveriesInProgress() const noexcept { return FDeliveries.load(std::memory_order_acquire); }
+
 private:
     friend class TLRSourcePin;
     TSinkHandler FHandler;
     TLRSourcePin* FSource = nullptr;  // guarded by the source's mutex
     mutable std::shared_mutex FMutex;
+    std::atomic<int> FDeliveries{0};  // counted under the source's mutex, see TLRSourcePin::Notify
 };
 
 // Convenience names for the pin types the components publish.
@@ -130,6 +137,9 @@ public:
         return ref;
     }
     void Delete(int index);
+    // Takes the pin at `index` out of the list without destroying it (its owner keeps it alive
+    // until no delivery reaches it any more).
+    std::unique_ptr<TLRPin> Extract(int index);
     // Exchanges the pins at two positions (reordering channels keeps pin order = item order).
     void Swap(int a, int b);
     // Sends to every source pin of the list.

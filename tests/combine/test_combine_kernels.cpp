@@ -2,6 +2,7 @@
 // every operation in every native format, on rectangles inside larger padded frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -143,42 +144,134 @@ struct TCase {
 };
 const TCase KSizes[] = {{1, 1, 0}, {2, 1, 2}, {37, 23, 6}, {600, 3, 4}};  // 600 crosses the chunked rows
 
+// Runs the kernels at most at one instruction-set level while it lives.
+class TIsaLimit {
+public:
+    explicit TIsaLimit(kernels::TCombineIsa level) : FPrevious(kernels::LimitCombineIsa(level)) {}
+    ~TIsaLimit() { kernels::LimitCombineIsa(FPrevious); }
+    TIsaLimit(const TIsaLimit&) = delete;
+    TIsaLimit& operator=(const TIsaLimit&) = delete;
+
+private:
+    kernels::TCombineIsa FPrevious;
+};
+
+// The levels this machine has (the others would only repeat the widest it has).
+std::vector<kernels::TCombineIsa> IsaLevels() {
+    std::vector<kernels::TCombineIsa> levels;
+    for (auto level : {kernels::TCombineIsa::Baseline, kernels::TCombineIsa::Avx2, kernels::TCombineIsa::Avx512})
+        if (int(level) <= int(kernels::CombineCpuIsa())) levels.push_back(level);
+    return levels;
+}
+
+std::string IsaName(kernels::TCombineIsa level) {
+    return level == kernels::TCombineIsa::Avx512 ? "AVX-512" : level == kernels::TCombineIsa::Avx2 ? "AVX2" : "baseline";
+}
+
 // ---- Operations ---------------------------------------------------------------------------------
 
 TEST(CombineKernels, EveryOperationAndFormatMatchesReferenceInsideARectangle) {
-    uint32_t seed = 1;
-    for (TPXVideoFormat format : KFormats)
-        for (const TCase& sz : KSizes)
-            for (TPXCombineOperation op : KOps) {
-                // Frames one pixel larger on each side; the rectangle starts at (1, 1).
-                const int fw = sz.W + 2, fh = sz.H + 2;
-                const TTestFrame a(format, fw, fh, sz.Pad, seed++), b(format, fw, fh, sz.Pad, seed++);
-                const TTestFrame before(format, fw, fh, sz.Pad, seed++);
-                TTestFrame a2 = a, b2 = b, dst = before;
-                kernels::CombineOp(op, format, a2.Px(1, 1), a2.Step, b2.Px(1, 1), b2.Step, dst.Px(1, 1), dst.Step,
-                                   {sz.W, sz.H});
-                ExpectCombined(op, a, b, before, dst, 1, 1, sz.W, sz.H);
-                EXPECT_EQ(a2.Bytes, a.Bytes) << "input 1 was written";
-                if (format != vfRGBA32) {
-                    EXPECT_EQ(b2.Bytes, b.Bytes) << "input 2 was written";
+    for (const auto level : IsaLevels()) {
+        SCOPED_TRACE(IsaName(level));
+        const TIsaLimit limit(level);
+        uint32_t seed = 1;
+        for (TPXVideoFormat format : KFormats)
+            for (const TCase& sz : KSizes)
+                for (TPXCombineOperation op : KOps) {
+                    // Frames one pixel larger on each side; the rectangle starts at (1, 1).
+                    const int fw = sz.W + 2, fh = sz.H + 2;
+                    const TTestFrame a(format, fw, fh, sz.Pad, seed++), b(format, fw, fh, sz.Pad, seed++);
+                    const TTestFrame before(format, fw, fh, sz.Pad, seed++);
+                    TTestFrame a2 = a, b2 = b, dst = before;
+                    kernels::CombineOp(op, format, a2.Px(1, 1), a2.Step, b2.Px(1, 1), b2.Step, dst.Px(1, 1), dst.Step,
+                                       {sz.W, sz.H});
+                    ExpectCombined(op, a, b, before, dst, 1, 1, sz.W, sz.H);
+                    EXPECT_EQ(a2.Bytes, a.Bytes) << "input 1 was written";
+                    if (format != vfRGBA32) {
+                        EXPECT_EQ(b2.Bytes, b.Bytes) << "input 2 was written";
+                    }
                 }
+    }
+}
+
+TEST(CombineKernels, ByteDivisionRoundsEveryPairOfSamplesHalfToEven) {
+    // Every (a, b) pair of bytes, laid out so that each vector lane position and the scalar
+    // tail see divisors and dividends of every kind; rows of 256 + 37 samples.
+    constexpr int KRow = 256 + 37;
+    std::vector<uint8_t> a(std::size_t(KRow) * 256), b(a.size()), d(a.size());
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < KRow; ++x) {
+            a[std::size_t(y * KRow + x)] = uint8_t(x);
+            b[std::size_t(y * KRow + x)] = uint8_t(y + 7 * x);
+        }
+    for (const auto level : IsaLevels()) {
+        const TIsaLimit limit(level);
+        std::fill(d.begin(), d.end(), uint8_t(0x5A));
+        kernels::CombineOp(coDivide, vfGray8, a.data(), KRow, b.data(), KRow, d.data(), KRow, {KRow, 256});
+        int bad = 0;
+        for (std::size_t i = 0; i < d.size(); ++i) {
+            const int64_t want = ReferenceSample(coDivide, a[i], b[i], 255);
+            if (d[i] != want && bad++ < 5)
+                ADD_FAILURE() << IsaName(level) << ": " << int(b[i]) << " / " << int(a[i]) << " gave " << int(d[i])
+                              << ", want " << want;
+        }
+        EXPECT_EQ(bad, 0) << IsaName(level);
+    }
+}
+
+TEST(CombineKernels, OverMatchesTheRuleForEveryPairOfAlphas) {
+    // Every foreground and background alpha, with colour samples that sweep the whole range
+    // (the exact quotients come closest to a halfway point at the extremes); 16-pixel rows
+    // plus a tail of 7 pixels.
+    constexpr int KPixels = 256 * 16 + 7;
+    std::vector<uint8_t> fg(std::size_t(KPixels) * 4), bg(fg.size()), d(fg.size());
+    std::mt19937 rng(77);
+    for (int fa = 0; fa < 256; ++fa) {
+        for (int p = 0; p < KPixels; ++p) {
+            uint8_t* f = &fg[std::size_t(p) * 4];
+            uint8_t* g = &bg[std::size_t(p) * 4];
+            for (int c = 0; c < 3; ++c) {
+                f[c] = uint8_t(p % 3 == 0 ? (p + c) * 37 : rng());
+                g[c] = uint8_t(p % 5 == 0 ? 255 - c : rng());
             }
+            f[3] = uint8_t(fa);
+            g[3] = uint8_t(p % 256);
+        }
+        for (const auto level : IsaLevels()) {
+            const TIsaLimit limit(level);
+            kernels::AlphaCompositeOver(fg.data(), 0, bg.data(), 0, d.data(), 0, {KPixels, 1});
+            for (int p = 0; p < KPixels; ++p) {
+                const uint8_t* f = &fg[std::size_t(p) * 4];
+                const int64_t fw[4] = {f[0], f[1], f[2], f[3]};
+                uint8_t want[4];
+                ReferenceOver(fw, &bg[std::size_t(p) * 4], want);
+                for (int c = 0; c < 4; ++c)
+                    ASSERT_EQ(d[std::size_t(p) * 4 + std::size_t(c)], want[c])
+                        << IsaName(level) << ": pixel " << p << " channel " << c << ", alpha " << fa << " over "
+                        << p % 256;
+            }
+        }
+    }
 }
 
 TEST(CombineKernels, InPlaceIntoEitherInputGivesTheSameResult) {
-    uint32_t seed = 100;
-    for (TPXVideoFormat format : KFormats)
-        for (TPXCombineOperation op : KOps) {
-            const TTestFrame a(format, 37, 23, 4, seed++), b(format, 37, 23, 4, seed++);
-            TTestFrame into1 = a, b1 = b;
-            kernels::CombineOp(op, format, into1.Px(0, 0), into1.Step, b1.Px(0, 0), b1.Step, into1.Px(0, 0),
-                               into1.Step, {37, 23});
-            ExpectCombined(op, a, b, a, into1, 0, 0, 37, 23);
-            TTestFrame a2 = a, into2 = b;
-            kernels::CombineOp(op, format, a2.Px(0, 0), a2.Step, into2.Px(0, 0), into2.Step, into2.Px(0, 0),
-                               into2.Step, {37, 23});
-            ExpectCombined(op, a, b, b, into2, 0, 0, 37, 23);
-        }
+    for (const auto level : IsaLevels()) {
+        SCOPED_TRACE(IsaName(level));
+        const TIsaLimit limit(level);
+        uint32_t seed = 100;
+        for (TPXVideoFormat format : KFormats)
+            for (TPXCombineOperation op : KOps) {
+                const TTestFrame a(format, 37, 23, 4, seed++), b(format, 37, 23, 4, seed++);
+                TTestFrame into1 = a, b1 = b;
+                kernels::CombineOp(op, format, into1.Px(0, 0), into1.Step, b1.Px(0, 0), b1.Step, into1.Px(0, 0),
+                                   into1.Step, {37, 23});
+                ExpectCombined(op, a, b, a, into1, 0, 0, 37, 23);
+                TTestFrame a2 = a, into2 = b;
+                kernels::CombineOp(op, format, a2.Px(0, 0), a2.Step, into2.Px(0, 0), into2.Step, into2.Px(0, 0),
+                                   into2.Step, {37, 23});
+                ExpectCombined(op, a, b, b, into2, 0, 0, 37, 23);
+            }
+    }
 }
 
 TEST(CombineKernels, SubtractionTakesTheSecondInputAsMinuendAndStopsAtZero) {
