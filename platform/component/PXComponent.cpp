@@ -84,4 +84,18 @@ TLRPin& TComponent::FindPin(std::string_view path) const {
     throw missing("'" + std::string(path) + "'");
 }
 
+std::string TComponent::PinPath(const TLRPin* pin, bool byName) const {
+    for (const TLRPin* own : FPins)
+        if (own == pin) return own->Name();
+    for (const TLRPinList* list : FPinLists) {
+        for (int i = 0; i < list->Count(); ++i) {
+            const TLRPin& item = (*list)[i];
+            if (&item != pin) continue;
+            if (byName && list->Find(item.Name()) == &item) return list->Name() + "." + item.Name();
+            return list->Name() + "[" + std::to_string(i) + "]";
+        }
+    }
+    return {};
+}
+
 }  // namespace pixora

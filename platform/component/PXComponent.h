@@ -42,6 +42,10 @@ public:
     const std::vector<TLRPinList*>& PinLists() const noexcept { return FPinLists; }
     // "OutputPin", "InputPins[1]" or "OutputPins.Red"; raises EGraphError naming what is missing.
     TLRPin& FindPin(std::string_view path) const;
+    // The path that FindPin takes back to `pin` ("OutputPin", "InputPins[2]", or
+    // "OutputPins.Red" when byName and the name still leads to it); empty when the component no
+    // longer has the pin. Addresses are compared before anything is read: `pin` may be gone.
+    std::string PinPath(const TLRPin* pin, bool byName) const;
 
     // Sources (generators, file sources, receivers) start and stop streams; others ignore these.
     virtual bool CanStart() const { return false; }

@@ -1,6 +1,8 @@
 // Graph building, persistence and the run of a whole graph.
 #include "platform/graph/PXGraph.h"
 
+#include <algorithm>
+
 #include <fstream>
 #include <map>
 #include <set>
@@ -20,7 +22,7 @@ void TPXGraph::Clear() {
     for (auto& [name, component] : FComponents)
         for (TLRPin* pin : component->Pins())
             if (pin->IsSource()) static_cast<TLRSourcePin*>(pin)->DisconnectAll();
-    FConnections.clear();
+    FLinks.clear();
     FComponents.clear();
 }
 
@@ -61,7 +63,26 @@ void TPXGraph::Connect(const std::string& from, const std::string& to) {
     if (!source.IsSource()) throw EGraphError("Pin '" + from + "' is an input; a connection starts at an output");
     if (sink.IsSource()) throw EGraphError("Pin '" + to + "' is an output; a connection ends at an input");
     static_cast<TLRSourcePin&>(source).Connect(static_cast<TLRSinkPin&>(sink));
-    FConnections.emplace_back(from, to);
+    const auto byName = [](const std::string& pin) { return pin.find('.') != std::string::npos; };
+    FLinks.push_back({fromName, toName, &source, &sink, byName(fromPin), byName(toPin)});
+}
+
+std::vector<std::pair<std::string, std::string>> TPXGraph::Connections() const {
+    std::vector<std::pair<std::string, std::string>> connections;
+    for (const TLink& link : FLinks) {
+        const TComponent* from = Find(link.FromComponent);
+        const TComponent* to = Find(link.ToComponent);
+        if (!from || !to) continue;
+        const std::string fromPath = from->PinPath(link.From, link.FromByName);
+        const std::string toPath = to->PinPath(link.To, link.ToByName);
+        if (fromPath.empty() || toPath.empty()) continue;  // the pin was removed
+        if (static_cast<const TLRSinkPin*>(link.To)->Source() != link.From) continue;  // disconnected since
+        std::pair<std::string, std::string> connection{link.FromComponent + "." + fromPath, link.ToComponent + "." + toPath};
+        // A pin made where a removed one lay may be connected again under the same addresses.
+        if (std::find(connections.begin(), connections.end(), connection) == connections.end())
+            connections.push_back(std::move(connection));
+    }
+    return connections;
 }
 
 void TPXGraph::LoadFromJson(const json& graph) {
@@ -136,7 +157,7 @@ json TPXGraph::SaveToJson() const {
         components[name] = {{"class", component->GetPropertyTable().ClassName()}, {"properties", std::move(properties)}};
     }
     json connections = json::array();
-    for (const auto& [from, to] : FConnections) connections.push_back({from, to});
+    for (const auto& [from, to] : Connections()) connections.push_back({from, to});
     return {{"components", std::move(components)}, {"connections", std::move(connections)}};
 }
 

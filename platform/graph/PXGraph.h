@@ -28,7 +28,10 @@ public:
 
     // "gen.OutputPin" to "neg.InputPin"; pins of lists as "mix.InputPins[1]" or "hist.OutputPins.Red".
     void Connect(const std::string& from, const std::string& to);
-    const std::vector<std::pair<std::string, std::string>>& Connections() const noexcept { return FConnections; }
+    // The connections made through Connect that still stand, written as the pins are placed now:
+    // a mixer channel moved to another position keeps its connection under its new index, and a
+    // connection whose pin was removed or disconnected is gone.
+    std::vector<std::pair<std::string, std::string>> Connections() const;
 
     // The graph file form: {"components": {name: {"class", "properties"}}, "connections": [[from, to]]}.
     // Loading checks everything before it keeps anything: on error the graph stays empty.
@@ -51,7 +54,13 @@ public:
 
 private:
     std::vector<std::pair<std::string, TComponentPtr>> FComponents;
-    std::vector<std::pair<std::string, std::string>> FConnections;
+    struct TLink {
+        std::string FromComponent, ToComponent;
+        const TLRPin* From;  // compared, not read, until the component is seen to still have it
+        const TLRPin* To;
+        bool FromByName, ToByName;  // written "List.Name" rather than "List[i]"
+    };
+    std::vector<TLink> FLinks;
     bool FRunning = false;
 };
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "filters/combine/PXVideoMixer.h"
 #include "frame/PixoraPkg.h"
 #include "platform/graph/PXGraph.h"
 
@@ -233,6 +234,45 @@ TEST_F(GraphFiles, AGraphBuiltInCodeSavesAndLoads) {
     EXPECT_THROW(graph.Get("absent"), EGraphError);
     EXPECT_THROW(graph.Connect("first.OutputPin", "third.InputPin"), EGraphError);  // third already fed
     EXPECT_EQ(graph.Connections().size(), 3u) << "a refused connection is not recorded";
+}
+
+// Connections follow the pins they were made with: a mixer channel moved to another position is
+// saved under its new index (or its new name), a removed channel's connection is not saved, and
+// the saved graph loads back with every source feeding the channel it fed before.
+TEST_F(GraphFiles, ConnectionsFollowMovedAndRemovedChannels) {
+    TPXGraph graph;
+    for (const char* name : {"a", "b", "c"}) graph.Add(name, "TPXJaehneGen");
+    auto& mixer = static_cast<TPXVideoMixer&>(graph.Add("mix", "TPXVideoMixer"));
+    for (int i = 0; i < 3; ++i) mixer.AddChannel();
+    graph.Connect("a.OutputPin", "mix.InputPins[0]");
+    graph.Connect("b.OutputPin", "mix.InputPins[1]");
+    graph.Connect("c.OutputPin", "mix.InputPins.InputPins2");
+    const TLRPin* pinOfA = &mixer.InputPins[0];
+
+    SetPropertyText(mixer, "Channels[0].Index", "2");  // a's channel drawn on top
+    ASSERT_EQ(&mixer.InputPins[2], pinOfA);
+    using TConnections = std::vector<std::pair<std::string, std::string>>;
+    const TConnections moved{{"a.OutputPin", "mix.InputPins[2]"},
+                             {"b.OutputPin", "mix.InputPins[0]"},
+                             {"c.OutputPin", "mix.InputPins.InputPins1"}};
+    EXPECT_EQ(graph.Connections(), moved);
+
+    TPXGraph again;
+    again.LoadFromText(graph.SaveToText());
+    EXPECT_EQ(again.Connections(), moved);
+    const auto sourceOf = [&](const char* pin) {
+        return static_cast<TLRSinkPin&>(again.Get("mix").FindPin(pin)).Source();
+    };
+    EXPECT_EQ(sourceOf("InputPins[2]"), &again.Get("a").FindPin("OutputPin"));
+    EXPECT_EQ(sourceOf("InputPins[0]"), &again.Get("b").FindPin("OutputPin"));
+    EXPECT_EQ(sourceOf("InputPins[1]"), &again.Get("c").FindPin("OutputPin"));
+
+    mixer.GetChannels().Delete(0);  // b's channel, pin and connection
+    mixer.AddChannel();             // a fresh channel, not connected
+    const TConnections removed{{"a.OutputPin", "mix.InputPins[1]"}, {"c.OutputPin", "mix.InputPins.InputPins0"}};
+    EXPECT_EQ(graph.Connections(), removed);
+    static_cast<TLRSourcePin&>(graph.Get("c").FindPin("OutputPin")).DisconnectAll();
+    EXPECT_EQ(graph.Connections(), (TConnections{{"a.OutputPin", "mix.InputPins[1]"}}));
 }
 
 TEST_F(GraphFiles, FilesOnDisk) {
