@@ -162,7 +162,7 @@ void OpRow8Clones(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, ui
 }
 
 PIXORA_TARGET_CLONES("avx2", "default")
-void OpRow16(TPXCombineOperation op, const uint16_t* a, const uint16_t* b, uint16_t* d, std::size_t n) noexcept {
+void OpRow16Clones(TPXCombineOperation op, const uint16_t* a, const uint16_t* b, uint16_t* d, std::size_t n) noexcept {
     OpSamples(op, a, b, d, n);
 }
 
@@ -302,6 +302,42 @@ PIXORA_COMBINE_AVX2 void OverRowAvx2(const uint8_t* fg, const uint8_t* bg, uint8
     OverPixels(fg + 4 * p, bg + 4 * p, d + 4 * p, pixels - p);
 }
 
+// 16-bit products saturated at 65535: the low and high halves of each product come from one
+// multiply each, and a non-zero high half means the product did not fit.
+void MulRow16Baseline(const uint16_t* a, const uint16_t* b, uint16_t* d, std::size_t n) noexcept {
+    MulSamples(a, b, d, n);
+}
+
+PIXORA_COMBINE_AVX512 [[gnu::always_inline]] inline __m512i Mul32Avx512(__m512i x, __m512i y) noexcept {
+    const __m512i hi = _mm512_mulhi_epu16(x, y);
+    return _mm512_mask_mov_epi16(_mm512_mullo_epi16(x, y), _mm512_test_epi16_mask(hi, hi), _mm512_set1_epi16(-1));
+}
+
+// Whole vectors with plain loads and stores (a masked store is slow on some cores), the rest masked.
+PIXORA_COMBINE_AVX512 void MulRow16Avx512(const uint16_t* a, const uint16_t* b, uint16_t* d, std::size_t n) noexcept {
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32)
+        _mm512_storeu_si512(d + i, Mul32Avx512(_mm512_loadu_si512(a + i), _mm512_loadu_si512(b + i)));
+    if (i < n) {
+        const __mmask32 lanes = __mmask32((1u << (n - i)) - 1u);
+        _mm512_mask_storeu_epi16(d + i, lanes,
+                                 Mul32Avx512(_mm512_maskz_loadu_epi16(lanes, a + i), _mm512_maskz_loadu_epi16(lanes, b + i)));
+    }
+}
+
+PIXORA_COMBINE_AVX2 void MulRow16Avx2(const uint16_t* a, const uint16_t* b, uint16_t* d, std::size_t n) noexcept {
+    std::size_t i = 0;
+    const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi16(-1);
+    for (; i + 16 <= n; i += 16) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        const __m256i fits = _mm256_cmpeq_epi16(_mm256_mulhi_epu16(x, y), zero);
+        const __m256i product = _mm256_or_si256(_mm256_mullo_epi16(x, y), _mm256_xor_si256(fits, ones));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), product);
+    }
+    MulSamples(a + i, b + i, d + i, n - i);
+}
+
 std::atomic<int>& IsaLimit() noexcept {
     static std::atomic<int> limit{int(TCombineIsa::Avx512)};
     return limit;
@@ -331,6 +367,20 @@ void OpRow8(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, uint8_t*
     case TCombineIsa::Avx512: DivRow8Avx512(a, b, d, n); return;
     case TCombineIsa::Avx2: DivRow8Avx2(a, b, d, n); return;
     case TCombineIsa::Baseline: DivRow8Baseline(a, b, d, n); return;
+    }
+}
+
+// One row of word samples: the multiplication through its explicit vector rows, the other
+// operations through the compiler's instruction-set clones.
+void OpRow16(TPXCombineOperation op, const uint16_t* a, const uint16_t* b, uint16_t* d, std::size_t n) noexcept {
+    if (op != coMultiply) {
+        OpRow16Clones(op, a, b, d, n);
+        return;
+    }
+    switch (ActiveIsa()) {
+    case TCombineIsa::Avx512: MulRow16Avx512(a, b, d, n); return;
+    case TCombineIsa::Avx2: MulRow16Avx2(a, b, d, n); return;
+    case TCombineIsa::Baseline: MulRow16Baseline(a, b, d, n); return;
     }
 }
 

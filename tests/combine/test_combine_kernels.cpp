@@ -219,6 +219,43 @@ TEST(CombineKernels, ByteDivisionRoundsEveryPairOfSamplesHalfToEven) {
     }
 }
 
+TEST(CombineKernels, WordProductsSaturateExactlyWhereTheyPassTheMaximum) {
+    // For every first factor a up to 700 (and some large ones), second factors on both sides of
+    // 65535 / a, small ones and the extremes; rows of 101 samples, so every vector width ends in a
+    // partial vector.
+    constexpr int KRow = 101;
+    std::vector<uint16_t> a, b;
+    for (uint32_t x : {0u, 1u, 2u, 255u, 256u, 257u, 4095u, 65535u}) {
+        for (uint32_t y = 0; y < KRow; ++y) {
+            a.push_back(uint16_t(x));
+            b.push_back(uint16_t(y == 0 ? 65535u : y * 641u));
+        }
+    }
+    for (uint32_t x = 3; x <= 700; ++x) {
+        const uint32_t edge = 65535u / x;
+        for (int y = 0; y < KRow; ++y) {
+            a.push_back(uint16_t(y % 2 ? x : edge + uint32_t(y / 2 % 3) - 1u));
+            b.push_back(uint16_t(y % 2 ? edge + uint32_t(y / 2 % 3) - 1u : x));
+        }
+    }
+    const int rows = int(a.size() / KRow);
+    std::vector<uint16_t> d(a.size());
+    for (const auto level : IsaLevels()) {
+        const TIsaLimit limit(level);
+        std::fill(d.begin(), d.end(), uint16_t(0x5A5A));
+        kernels::CombineOp(coMultiply, vfGray16, reinterpret_cast<const uint8_t*>(a.data()), KRow * 2,
+                           reinterpret_cast<uint8_t*>(b.data()), KRow * 2, reinterpret_cast<uint8_t*>(d.data()),
+                           KRow * 2, {KRow, rows});
+        int bad = 0;
+        for (std::size_t i = 0; i < d.size(); ++i) {
+            const uint32_t want = std::min<uint32_t>(uint32_t(a[i]) * b[i], 65535u);
+            if (d[i] != want && bad++ < 5)
+                ADD_FAILURE() << IsaName(level) << ": " << a[i] << " * " << b[i] << " gave " << d[i] << ", want " << want;
+        }
+        EXPECT_EQ(bad, 0) << IsaName(level);
+    }
+}
+
 TEST(CombineKernels, OverMatchesTheRuleForEveryPairOfAlphas) {
     // Every foreground and background alpha, with colour samples that sweep the whole range
     // (the exact quotients come closest to a halfway point at the extremes); 16-pixel rows
