@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "filters/geometric/PXMirror.h"
 #include "filters/geometric/PXRotate.h"
@@ -67,6 +68,24 @@ void Warp(benchmark::State& state, TPXInterpolationType type, int threads) {
     Run(state, warp, threads);
 }
 
+// A slight tilt and scale (the linear part of the perspective warp above): each destination row
+// reads the source along a path that steps to the next source row every ~80 pixels. The kernel
+// alone, on plain buffers.
+constexpr double kTilt[2][3] = {{0.926, -0.0288, 60}, {-0.0104, 0.8806, 40}};
+
+void AffineTilt(benchmark::State& state, int interpolation) {
+    const IPXImageBuffer in = Input();
+    std::vector<uint8_t> out(std::size_t(kW) * kH * 3);
+    const ConstView<uint8_t> src = in->ReadView<uint8_t>();
+    const View<uint8_t> dst{out.data(), std::ptrdiff_t(kW) * 3, kW, kH, 3};
+    const TRect rect{0, 0, kW, kH};
+    for (auto _ : state) {
+        kernels::WarpAffine<uint8_t>(src, rect, dst, rect, kTilt, interpolation);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kW * kH);
+}
+
 void Mirror(benchmark::State& state, TPXMirrorType type) {
     TPXMirror mirror;
     mirror.SetMirrorType(type);
@@ -116,6 +135,20 @@ void CvWarp(benchmark::State& state, int flags, int threads) {
     cv::setNumThreads(1);
 }
 
+void CvAffineTilt(benchmark::State& state, int flags) {
+    cv::setNumThreads(1);
+    const cv::Mat in = CvInput();
+    cv::Mat out;
+    cv::Mat m(2, 3, CV_64F);
+    for (int r = 0; r < 2; ++r)
+        for (int k = 0; k < 3; ++k) m.at<double>(r, k) = kTilt[r][k];
+    for (auto _ : state) {
+        cv::warpAffine(in, out, m, in.size(), flags, cv::BORDER_CONSTANT);
+        benchmark::DoNotOptimize(out.data);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kW * kH);
+}
+
 void CvFlip(benchmark::State& state, int code, int threads) {
     cv::setNumThreads(threads);
     const cv::Mat in = CvInput();
@@ -159,6 +192,19 @@ void Register() {
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
         benchmark::RegisterBenchmark(("Geometric/OpenCV_flipColumns/" + t + "/RGB24/1920x1080").c_str(), CvFlip, 1, threads)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+#endif
+    }
+    for (int linear : {0, 1}) {
+        const std::string i = linear ? "Linear" : "Nearest";
+        benchmark::RegisterBenchmark(("Geometric/AffineTilt/" + i + "/Single/RGB24/1920x1080").c_str(), AffineTilt,
+                                     linear ? kernels::kInterLinear : kernels::kInterNN)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+#ifdef PIXORA_HAVE_OPENCV
+        benchmark::RegisterBenchmark(("Geometric/OpenCV_warpAffineTilt/" + i + "/Single/RGB24/1920x1080").c_str(),
+                                     CvAffineTilt, linear ? cv::INTER_LINEAR : cv::INTER_NEAREST)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
 #endif

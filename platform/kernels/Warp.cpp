@@ -17,8 +17,14 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Pixels handed to RemapRow at once; the coordinate buffers live on the stack.
-constexpr int kChunk = 256;
+// The destination is sampled in tiles of kTileRows rows × kChunk pixels; each tile row is handed
+// to RemapRow at once (the coordinate buffers live on the stack). Sampling whole rows one after
+// the other, a transform that tilts slightly (a gentle perspective, a small shear) ran at half
+// the speed of a 30° turn or a plain scale: its reads follow a source row for a few dozen pixels,
+// then step to the next one, a pattern the memory system handles badly. A small tile reads a
+// compact patch of the source, most of it already cached by the tile's previous rows.
+constexpr int kChunk = 128;
+constexpr int kTileRows = 8;
 
 // The four corners of srcRoi in IPP's order (top-left, top-right, bottom-right, bottom-left):
 // pixel centres (last = w − 1) for rotate and shear, outer edges (last = w) for the quadrangle
@@ -134,20 +140,23 @@ PIXORA_AVX512 void ProjectRowVector(const double m[3][3], int y, int x0, int cou
 
 #undef PIXORA_AVX512
 
-// Runs fill(y, x0, count, xs, ys) for each chunk of each row of dstRoi (clipped to dst), then
-// samples the chunk.
+// Runs fill(y, x0, count, xs, ys) for each chunk of each row of dstRoi (clipped to dst), tile by
+// tile, then samples the chunk. Every chunk's coordinates depend only on (y, x0), so the order
+// changes nothing in the result.
 template <class T, class TFill>
 void WarpRows(ConstView<T> src, TRect srcRoi, View<T> dst, TRect dstRoi, int interpolation, TFill&& fill) noexcept {
     const int xBegin = std::max(dstRoi.X, 0), xEnd = std::min(dstRoi.X + dstRoi.Width, dst.Width);
     const int yBegin = std::max(dstRoi.Y, 0), yEnd = std::min(dstRoi.Y + dstRoi.Height, dst.Height);
     if (xBegin >= xEnd || yBegin >= yEnd || srcRoi.Empty()) return;
     alignas(64) float xs[kChunk], ys[kChunk];
-    for (int y = yBegin; y < yEnd; ++y) {
-        T* row = dst.Row(y);
+    for (int yTile = yBegin; yTile < yEnd; yTile += kTileRows) {
+        const int yTileEnd = std::min(yEnd, yTile + kTileRows);
         for (int x0 = xBegin; x0 < xEnd; x0 += kChunk) {
             const int count = std::min(kChunk, xEnd - x0);
-            fill(y, x0, count, xs, ys);
-            RemapRow<T>(src, srcRoi, xs, ys, row + std::ptrdiff_t(x0) * dst.Channels, count, interpolation);
+            for (int y = yTile; y < yTileEnd; ++y) {
+                fill(y, x0, count, xs, ys);
+                RemapRow<T>(src, srcRoi, xs, ys, dst.Row(y) + std::ptrdiff_t(x0) * dst.Channels, count, interpolation);
+            }
         }
     }
 }

@@ -245,6 +245,35 @@ void CompareWarps() {
     }
 }
 
+// A destination wider than one chunk of coordinates and taller than one tile of rows, with an
+// odd origin: the tiles together cover every pixel once, each pixel sampled at its own point.
+template <class T>
+void CompareWideProjective() {
+    for (int channels : {1, 3}) {
+        const test::TPlane<T> src(150, 41, channels, 2, 5u + uint32_t(channels));
+        const TRect srcRoi{3, 2, 140, 37};
+        const int w = 301, h = 29;
+        const TRect dstRoi{5, 3, 291, 25};
+        const double m[3][3] = {{0.45, 0.02, 1.5}, {-0.003, 1.2, -2.0}, {0.0004, -0.001, 1.0}};
+        for (int flag : {kInterNN, kInterLinear, int(unsigned(kInterLinear) | kSmoothEdge)}) {
+            SCOPED_TRACE(std::to_string(channels) + " channels, flag " + std::to_string(flag));
+            const auto back = Run(src, w, h, [&](View<T> d) {
+                kernels::WarpPerspectiveBack<T>(src.AsConstView(), srcRoi, d, dstRoi, m, flag);
+            });
+            EXPECT_EQ(back, Reference(src, srcRoi, w, h, dstRoi, flag, [&](int xi, int y, float& sx, float& sy) {
+                          const double x = xi, r = 1.0 / (m[2][0] * x + m[2][1] * y + m[2][2]);
+                          sx = float((m[0][0] * x + m[0][1] * y + m[0][2]) * r);
+                          sy = float((m[1][0] * x + m[1][1] * y + m[1][2]) * r);
+                      }));
+        }
+    }
+}
+
+TEST(WarpVectorRows, TilesOfAWideDestinationEqualThePointByPointCode) {
+    CompareWideProjective<uint8_t>();
+    CompareWideProjective<uint16_t>();
+}
+
 TEST(WarpVectorRows, CoordinateRowsEqualThePointByPointCode) {
     CompareWarps<uint8_t>();
     CompareWarps<uint16_t>();
