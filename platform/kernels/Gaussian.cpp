@@ -127,6 +127,44 @@ PIXORA_NBH_INLINE void ColumnSums(const T* const* rows, std::ptrdiff_t i, const 
     for (int v = 0; v < NV; ++v) nbh::Store(out + v * VL, acc[v]);
 }
 
+// The column pass of two consecutive output rows at once (window height N fixed at compile
+// time, weighted modes): rows[0 .. N] are the N + 1 padded window rows the two windows span, the
+// first output's window rows[0 .. N - 1], the second's rows[1 .. N]. Each row is widened and
+// converted once and serves both outputs; a pair of integer samples is added in float, which is
+// exact (both are integers below 2^24 and so is their sum), so each output gets the same bits as
+// ColumnSums gives it.
+template <class VF, int NV, int N, class T>
+PIXORA_NBH_INLINE void ColumnSumsPair(const T* const* rows, std::ptrdiff_t i, const TPlan& p, float* outA,
+                                      float* outB) noexcept {
+    static_assert(N > 0);
+    constexpr int VL = int(sizeof(VF) / sizeof(float));
+    constexpr int m = N / 2;
+    using VI = TVec<int32_t, int(sizeof(VF))>;
+#pragma GCC unroll 4
+    for (int v = 0; v < NV; ++v) {
+        VF f[N + 1];
+#pragma GCC unroll 16
+        for (int j = 0; j <= N; ++j) f[j] = __builtin_convertvector(WidenLoad<VI>(rows[j] + i + v * VL), VF);
+        VF a{}, b{};
+#pragma GCC unroll 8
+        for (int k = 0; k < m; ++k) {
+            const VF g = VF{} + p.Y[k];
+            const VF ta = nbh::Mul(g, f[k] + f[N - 1 - k]);
+            const VF tb = nbh::Mul(g, f[k + 1] + f[N - k]);
+            a = k == 0 ? ta : a + ta;
+            b = k == 0 ? tb : b + tb;
+        }
+        if constexpr (N & 1) {
+            const VF g = VF{} + p.Y[m];
+            const VF ta = nbh::Mul(g, f[m]), tb = nbh::Mul(g, f[m + 1]);
+            a = m == 0 ? ta : a + ta;
+            b = m == 0 ? tb : b + tb;
+        }
+        nbh::Store(outA + v * VL, a);
+        nbh::Store(outB + v * VL, b);
+    }
+}
+
 // Row pass over NV vectors: h is the padded row of column sums at the block's first sample; N
 // the window width when fixed at compile time, else 0.
 template <class VF, int NV, TMode M, int N>
@@ -223,7 +261,11 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     }
     // Window rows are copied once, padded with their mirrored border pixels, into a ring of
     // sample rows (small enough to stay in the first-level cache for small windows); the column
-    // pass then covers the whole padded row and writes float column sums.
+    // pass then covers the whole padded row and writes float column sums. With the window height
+    // fixed at compile time the weighted modes run the column pass two output rows at a time,
+    // and the ring holds one row more than the window.
+    constexpr bool Pairs = N > 0 && M != TMode::UnsharpSum;
+    const int ringRows = Pairs ? p.Height + 1 : p.Height;
     const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, p.Width, p.AnchorX, src.Width);
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
     const std::ptrdiff_t pitch = nbh::AlignedPitch<float>(used + Block);  // a block may read Block - 1 past `used`
@@ -231,32 +273,19 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     thread_local std::vector<T> ringArea;
     thread_local std::vector<float> paddedArea;
     thread_local std::vector<const T*> rowArea;
-    T* ringBase = nbh::Scratch(ringArea, std::size_t(ringPitch) * std::size_t(p.Height));
-    float* padded = nbh::Scratch(paddedArea, std::size_t(pitch));
-    const T** rows = nbh::Scratch(rowArea, std::size_t(p.Height));
-    for (int k = 0; k < p.Height; ++k) std::fill_n(ringBase + std::ptrdiff_t(k) * ringPitch + used, ringPitch - used, T(0));
+    T* ringBase = nbh::Scratch(ringArea, std::size_t(ringPitch) * std::size_t(ringRows));
+    float* padded = nbh::Scratch(paddedArea, std::size_t(pitch) * 2);
+    float* paddedNext = padded + pitch;  // the column sums of the second row of a pair
+    const T** rows = nbh::Scratch(rowArea, std::size_t(ringRows));
+    for (int k = 0; k < ringRows; ++k) std::fill_n(ringBase + std::ptrdiff_t(k) * ringPitch + used, ringPitch - used, T(0));
     std::fill_n(padded + used, pitch - used, 0.0f);
-    nbh::TRowRing<T> ring{ringBase, ringPitch, p.Height, r.Y - p.AnchorY};
+    std::fill_n(paddedNext + used, pitch - used, 0.0f);
+    nbh::TRowRing<T> ring{ringBase, ringPitch, ringRows, r.Y - p.AnchorY};
     const std::ptrdiff_t centre = std::ptrdiff_t(p.AnchorX) * channels;  // the output sample in a padded row
     const float least = M == TMode::Blur ? 0.0f : LeastAboveThreshold(p.Threshold, MAX);
 
-    for (int y = r.Y; y < r.Y + r.Height; ++y) {
-        const int top = y - p.AnchorY;
-        nbh::FillRing(ring, top + p.Height - 1, src, pad);
-        for (int k = 0; k < p.Height; ++k) rows[k] = ring.Slot(top + k);
-        // The source row the next output row adds to the ring is asked for now, while this row's
-        // passes run from the ring: the frame is read once, straight from memory.
-        const char* next = reinterpret_cast<const char*>(src.Row(MirrorIndex(top + p.Height, src.Height)) +
-                                                         std::ptrdiff_t(pad.X0 + pad.Begin) * channels);
-        const std::ptrdiff_t nextBytes = std::ptrdiff_t(pad.End - pad.Begin) * channels * std::ptrdiff_t(sizeof(T));
-        std::ptrdiff_t fetched = 0;
-        const std::ptrdiff_t fetchStep = (nextBytes / ((used + Block - 1) / Block) + 63) / 64 * 64;
-        for (std::ptrdiff_t i = 0; i < used; i += Block) {
-            ColumnSums<VF, NV, M, N>(rows, i, p, padded + i);
-            for (std::ptrdiff_t e = fetched + fetchStep; fetched < e && fetched < nextBytes; fetched += 64)
-                __builtin_prefetch(next + fetched);
-        }
-
+    // The row pass and the finish of output row y from its column sums h.
+    const auto finishRow = [&](int y, const float* h) __attribute__((always_inline)) {
         T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
         // The unsharp finish runs on the row sums while they are in registers. Its lanes past the
         // row's end read finite samples of the padded row (the ring's pitch leaves a block of
@@ -264,7 +293,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
         const T* in = ring.Slot(y) + centre;  // the samples of row y
         for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += Block) {
             VF acc[NV];
-            RowSums<VF, NV, M, N>(padded + i0, channels, p, acc);
+            RowSums<VF, NV, M, N>(h + i0, channels, p, acc);
             for (int v = 0; v < NV; ++v) {
                 const std::ptrdiff_t n = samples - i0 - std::ptrdiff_t(v) * VL;
                 if (n <= 0) break;
@@ -280,6 +309,40 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
                 }
             }
         }
+    };
+
+    const int end = r.Y + r.Height;
+    for (int y = r.Y; y < end;) {
+        const int top = y - p.AnchorY;
+        const bool pair = Pairs && y + 1 < end;
+        const int count = pair ? p.Height + 1 : p.Height;  // window rows this step reads
+        nbh::FillRing(ring, top + count - 1, src, pad);
+        for (int k = 0; k < count; ++k) rows[k] = ring.Slot(top + k);
+        // The source rows the next step adds to the ring are asked for now, while this step's
+        // passes run from the ring: the frame is read once, straight from memory.
+        const int ahead = pair ? 2 : 1;
+        const std::ptrdiff_t rowBytes = std::ptrdiff_t(pad.End - pad.Begin) * channels * std::ptrdiff_t(sizeof(T));
+        const std::ptrdiff_t offset = std::ptrdiff_t(pad.X0 + pad.Begin) * channels * std::ptrdiff_t(sizeof(T));
+        const std::ptrdiff_t nextBytes = rowBytes * ahead;
+        const auto fetchAddress = [&](std::ptrdiff_t b) {
+            const int k = int(b / rowBytes);
+            return reinterpret_cast<const char*>(src.Row(MirrorIndex(top + count + k, src.Height))) + offset + (b - k * rowBytes);
+        };
+        std::ptrdiff_t fetched = 0;
+        const std::ptrdiff_t fetchStep = (nextBytes / ((used + Block - 1) / Block) + 63) / 64 * 64;
+        for (std::ptrdiff_t i = 0; i < used; i += Block) {
+            if constexpr (Pairs) {
+                if (pair) ColumnSumsPair<VF, NV, N>(rows, i, p, padded + i, paddedNext + i);
+                else ColumnSums<VF, NV, M, N>(rows, i, p, padded + i);
+            } else {
+                ColumnSums<VF, NV, M, N>(rows, i, p, padded + i);
+            }
+            for (std::ptrdiff_t e = fetched + fetchStep; fetched < e && fetched < nextBytes; fetched += 64)
+                __builtin_prefetch(fetchAddress(fetched));
+        }
+        finishRow(y, padded);
+        if (pair) finishRow(y + 1, paddedNext);
+        y += pair ? 2 : 1;
     }
 }
 
