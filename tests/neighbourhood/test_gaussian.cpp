@@ -244,9 +244,9 @@ TEST(GaussianBlur, EveryFormatRegionAndPathMatchesTheReference) {
         }
 }
 
-// The square windows of 3, 5 and 15 run unrolled loops that take output rows two at a time: an
-// odd frame height leaves a last single row, one-row bands take every row singly, and all of
-// them must give the reference and the same bits.
+// The square windows of 3, 5 and 15 run unrolled loops that take output rows three at a time:
+// a height of 41 leaves two single rows at the end, one-row bands take every row singly, and all
+// of them must give the reference and the same bits.
 TEST(GaussianBlur, UnrolledSquareKernelsOnOddAndLargeFrames) {
     const testharness::TPoolThreads threads(2);
     for (const TKernelSpec k : {TKernelSpec{3, 3, 0, 0}, TKernelSpec{5, 5, 1.1, 1.1}, TKernelSpec{15, 15, 0, 0}})
