@@ -265,9 +265,9 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     // Window rows are copied once, padded with their mirrored border pixels, into a ring of
     // sample rows (small enough to stay in the first-level cache for small windows); the column
     // pass then covers the whole padded row and writes float column sums. With the window height
-    // fixed at compile time the weighted modes run the column pass three output rows at a time,
-    // and the ring holds two rows more than the window.
-    constexpr int Group = N > 0 && M != TMode::UnsharpSum ? 3 : 1;  // output rows per column pass
+    // fixed at compile time the weighted modes run the column pass four output rows at a time,
+    // and the ring holds three rows more than the window.
+    constexpr int Group = N > 0 && M != TMode::UnsharpSum ? 4 : 1;  // output rows per column pass
     const int ringRows = p.Height + Group - 1;
     const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, p.Width, p.AnchorX, src.Width);
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;

@@ -244,8 +244,8 @@ TEST(GaussianBlur, EveryFormatRegionAndPathMatchesTheReference) {
         }
 }
 
-// The square windows of 3, 5 and 15 run unrolled loops that take output rows three at a time:
-// a height of 41 leaves two single rows at the end, one-row bands take every row singly, and all
+// The square windows of 3, 5 and 15 run unrolled loops that take output rows four at a time:
+// a height of 41 leaves a single row at the end, one-row bands take every row singly, and all
 // of them must give the reference and the same bits.
 TEST(GaussianBlur, UnrolledSquareKernelsOnOddAndLargeFrames) {
     const testharness::TPoolThreads threads(2);
