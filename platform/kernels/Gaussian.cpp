@@ -127,6 +127,47 @@ PIXORA_NBH_INLINE void ColumnSums(const T* const* rows, std::ptrdiff_t i, const 
     for (int v = 0; v < NV; ++v) nbh::Store(out + v * VL, acc[v]);
 }
 
+// The column pass of G consecutive output rows at once (window height N fixed at compile time,
+// weighted modes): rows[0 .. N + G - 2] are the padded window rows the G windows span, output g's
+// window rows[g .. g + N - 1]; its column sums go to out + g × pitch. Each row is widened and
+// converted once and serves every output; a pair of integer samples is added in float, which is
+// exact (both are integers below 2^24 and so is their sum), so each output gets the same bits as
+// ColumnSums gives it.
+template <class VF, int NV, int N, int G, class T>
+PIXORA_NBH_INLINE void ColumnSumsGroup(const T* const* rows, std::ptrdiff_t i, const TPlan& p, float* out,
+                                       std::ptrdiff_t pitch) noexcept {
+    static_assert(N > 0 && G > 0);
+    constexpr int VL = int(sizeof(VF) / sizeof(float));
+    constexpr int m = N / 2;
+    using VI = TVec<int32_t, int(sizeof(VF))>;
+#pragma GCC unroll 4
+    for (int v = 0; v < NV; ++v) {
+        VF f[N + G - 1];
+#pragma GCC unroll 32
+        for (int j = 0; j < N + G - 1; ++j) f[j] = __builtin_convertvector(WidenLoad<VI>(rows[j] + i + v * VL), VF);
+        VF acc[G] = {};
+#pragma GCC unroll 8
+        for (int k = 0; k < m; ++k) {
+            const VF c = VF{} + p.Y[k];
+#pragma GCC unroll 4
+            for (int g = 0; g < G; ++g) {
+                const VF t = nbh::Mul(c, f[g + k] + f[g + N - 1 - k]);
+                acc[g] = k == 0 ? t : acc[g] + t;
+            }
+        }
+        if constexpr (N & 1) {
+            const VF c = VF{} + p.Y[m];
+#pragma GCC unroll 4
+            for (int g = 0; g < G; ++g) {
+                const VF t = nbh::Mul(c, f[g + m]);
+                acc[g] = m == 0 ? t : acc[g] + t;
+            }
+        }
+#pragma GCC unroll 4
+        for (int g = 0; g < G; ++g) nbh::Store(out + g * pitch + v * VL, acc[g]);
+    }
+}
+
 // Row pass over NV vectors: h is the padded row of column sums at the block's first sample; N
 // the window width when fixed at compile time, else 0.
 template <class VF, int NV, TMode M, int N>
@@ -223,7 +264,11 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     }
     // Window rows are copied once, padded with their mirrored border pixels, into a ring of
     // sample rows (small enough to stay in the first-level cache for small windows); the column
-    // pass then covers the whole padded row and writes float column sums.
+    // pass then covers the whole padded row and writes float column sums. With the window height
+    // fixed at compile time the weighted modes run the column pass four output rows at a time,
+    // and the ring holds three rows more than the window.
+    constexpr int Group = N > 0 && M != TMode::UnsharpSum ? 4 : 1;  // output rows per column pass
+    const int ringRows = p.Height + Group - 1;
     const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, p.Width, p.AnchorX, src.Width);
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
     const std::ptrdiff_t pitch = nbh::AlignedPitch<float>(used + Block);  // a block may read Block - 1 past `used`
@@ -231,32 +276,17 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     thread_local std::vector<T> ringArea;
     thread_local std::vector<float> paddedArea;
     thread_local std::vector<const T*> rowArea;
-    T* ringBase = nbh::Scratch(ringArea, std::size_t(ringPitch) * std::size_t(p.Height));
-    float* padded = nbh::Scratch(paddedArea, std::size_t(pitch));
-    const T** rows = nbh::Scratch(rowArea, std::size_t(p.Height));
-    for (int k = 0; k < p.Height; ++k) std::fill_n(ringBase + std::ptrdiff_t(k) * ringPitch + used, ringPitch - used, T(0));
-    std::fill_n(padded + used, pitch - used, 0.0f);
-    nbh::TRowRing<T> ring{ringBase, ringPitch, p.Height, r.Y - p.AnchorY};
+    T* ringBase = nbh::Scratch(ringArea, std::size_t(ringPitch) * std::size_t(ringRows));
+    float* padded = nbh::Scratch(paddedArea, std::size_t(pitch) * Group);  // a row of column sums per output row
+    const T** rows = nbh::Scratch(rowArea, std::size_t(ringRows));
+    for (int k = 0; k < ringRows; ++k) std::fill_n(ringBase + std::ptrdiff_t(k) * ringPitch + used, ringPitch - used, T(0));
+    for (int g = 0; g < Group; ++g) std::fill_n(padded + g * pitch + used, pitch - used, 0.0f);
+    nbh::TRowRing<T> ring{ringBase, ringPitch, ringRows, r.Y - p.AnchorY};
     const std::ptrdiff_t centre = std::ptrdiff_t(p.AnchorX) * channels;  // the output sample in a padded row
     const float least = M == TMode::Blur ? 0.0f : LeastAboveThreshold(p.Threshold, MAX);
 
-    for (int y = r.Y; y < r.Y + r.Height; ++y) {
-        const int top = y - p.AnchorY;
-        nbh::FillRing(ring, top + p.Height - 1, src, pad);
-        for (int k = 0; k < p.Height; ++k) rows[k] = ring.Slot(top + k);
-        // The source row the next output row adds to the ring is asked for now, while this row's
-        // passes run from the ring: the frame is read once, straight from memory.
-        const char* next = reinterpret_cast<const char*>(src.Row(MirrorIndex(top + p.Height, src.Height)) +
-                                                         std::ptrdiff_t(pad.X0 + pad.Begin) * channels);
-        const std::ptrdiff_t nextBytes = std::ptrdiff_t(pad.End - pad.Begin) * channels * std::ptrdiff_t(sizeof(T));
-        std::ptrdiff_t fetched = 0;
-        const std::ptrdiff_t fetchStep = (nextBytes / ((used + Block - 1) / Block) + 63) / 64 * 64;
-        for (std::ptrdiff_t i = 0; i < used; i += Block) {
-            ColumnSums<VF, NV, M, N>(rows, i, p, padded + i);
-            for (std::ptrdiff_t e = fetched + fetchStep; fetched < e && fetched < nextBytes; fetched += 64)
-                __builtin_prefetch(next + fetched);
-        }
-
+    // The row pass and the finish of output row y from its column sums h.
+    const auto finishRow = [&](int y, const float* h) __attribute__((always_inline)) {
         T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
         // The unsharp finish runs on the row sums while they are in registers. Its lanes past the
         // row's end read finite samples of the padded row (the ring's pitch leaves a block of
@@ -264,7 +294,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
         const T* in = ring.Slot(y) + centre;  // the samples of row y
         for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += Block) {
             VF acc[NV];
-            RowSums<VF, NV, M, N>(padded + i0, channels, p, acc);
+            RowSums<VF, NV, M, N>(h + i0, channels, p, acc);
             for (int v = 0; v < NV; ++v) {
                 const std::ptrdiff_t n = samples - i0 - std::ptrdiff_t(v) * VL;
                 if (n <= 0) break;
@@ -280,6 +310,40 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
                 }
             }
         }
+    };
+
+    const int end = r.Y + r.Height;
+    for (int y = r.Y; y < end;) {
+        const int top = y - p.AnchorY;
+        const bool group = Group > 1 && y + Group <= end;  // else a single row
+        const int rowsOut = group ? Group : 1;
+        const int count = p.Height + rowsOut - 1;  // window rows this step reads
+        nbh::FillRing(ring, top + count - 1, src, pad);
+        for (int k = 0; k < count; ++k) rows[k] = ring.Slot(top + k);
+        // The source rows the next step adds to the ring are asked for now, while this step's
+        // passes run from the ring: the frame is read once, straight from memory.
+        const int ahead = rowsOut;
+        const std::ptrdiff_t rowBytes = std::ptrdiff_t(pad.End - pad.Begin) * channels * std::ptrdiff_t(sizeof(T));
+        const std::ptrdiff_t offset = std::ptrdiff_t(pad.X0 + pad.Begin) * channels * std::ptrdiff_t(sizeof(T));
+        const std::ptrdiff_t nextBytes = rowBytes * ahead;
+        const auto fetchAddress = [&](std::ptrdiff_t b) {
+            const int k = int(b / rowBytes);
+            return reinterpret_cast<const char*>(src.Row(MirrorIndex(top + count + k, src.Height))) + offset + (b - k * rowBytes);
+        };
+        std::ptrdiff_t fetched = 0;
+        const std::ptrdiff_t fetchStep = (nextBytes / ((used + Block - 1) / Block) + 63) / 64 * 64;
+        for (std::ptrdiff_t i = 0; i < used; i += Block) {
+            if constexpr (Group > 1) {
+                if (group) ColumnSumsGroup<VF, NV, N, Group>(rows, i, p, padded + i, pitch);
+                else ColumnSums<VF, NV, M, N>(rows, i, p, padded + i);
+            } else {
+                ColumnSums<VF, NV, M, N>(rows, i, p, padded + i);
+            }
+            for (std::ptrdiff_t e = fetched + fetchStep; fetched < e && fetched < nextBytes; fetched += 64)
+                __builtin_prefetch(fetchAddress(fetched));
+        }
+        for (int g = 0; g < rowsOut; ++g) finishRow(y + g, padded + g * pitch);
+        y += rowsOut;
     }
 }
 

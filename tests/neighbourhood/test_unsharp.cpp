@@ -262,7 +262,8 @@ TEST(Unsharp, EveryFormatRegionKernelAndPathMatchesTheReference) {
     // not (65535 × 289 >= 2^24) and takes the float order of the kernel.
     const TSetup setups[] = {{sktGauss, 5, 3, 1.2f, 0.4f, 0.05f}, {sktAverage, 3, 5, 0, 0.6f, 0.02f},
                              {sktGauss, 3, 3, 0, -0.5f, 0.0f},    {sktAverage, 4, 2, 0, 0.3f, 0.1f},
-                             {sktGauss, 15, 9, 0, 0.7f, 0.01f},   {sktAverage, 17, 17, 0, 0.45f, 0.0f}};
+                             {sktGauss, 15, 9, 0, 0.7f, 0.01f},   {sktAverage, 17, 17, 0, 0.45f, 0.0f},
+                             {sktGauss, 5, 5, 0, 0.3f, 0.0f}};
     for (const TSetup& s : setups)
         for (const TPXVideoFormat format : {vfRGB24, vfRGBA32, vfGray8, vfGray16})
             for (const TRect region : {TRect{0, 0, 37, 23}, TRect{31, 1, 20, 30}, TRect{0, 19, 6, 10}}) {
@@ -303,16 +304,19 @@ TEST(Unsharp, EveryInstructionSetLevelGivesTheSameBits) {
     using kernels::nbh::TIsa;
     for (const TPXSmoothingKernelType type : {sktGauss, sktAverage})
         for (const TPXVideoFormat format : {vfRGB24, vfGray8, vfGray16}) {
-            const IPXImageBuffer in = NoiseFrame(53, 29, format, 61u + format);
-            IPXImageBuffer first;
-            for (const TIsa level : {TIsa::Avx512, TIsa::Avx2, TIsa::Baseline}) {
-                const TIsa previous = kernels::nbh::LimitIsa(level);
-                TPXUnsharp filter;
-                Configure(filter, {type, 5, 7, 1.1f, 0.35f, 0.02f});
-                const IPXImageBuffer out = filter.ProcessFrame(in);
-                kernels::nbh::LimitIsa(previous);
-                if (!first) first = out;
-                else EXPECT_TRUE(SameSamples(out, first)) << "type " << int(type) << " format " << format << " level " << int(level);
+            for (const int height : {7, 5}) {  // 5 x 5 takes the unrolled loops
+                const IPXImageBuffer in = NoiseFrame(53, 29, format, 61u + format);
+                IPXImageBuffer first;
+                for (const TIsa level : {TIsa::Avx512, TIsa::Avx2, TIsa::Baseline}) {
+                    const TIsa previous = kernels::nbh::LimitIsa(level);
+                    TPXUnsharp filter;
+                    Configure(filter, {type, 5, height, 1.1f, 0.35f, 0.02f});
+                    const IPXImageBuffer out = filter.ProcessFrame(in);
+                    kernels::nbh::LimitIsa(previous);
+                    if (!first) first = out;
+                    else EXPECT_TRUE(SameSamples(out, first))
+                        << "type " << int(type) << " format " << format << " height " << height << " level " << int(level);
+                }
             }
         }
 }
