@@ -297,6 +297,15 @@ PIXORA_AVX512 inline void GatherPairs(const uint8_t* base, __m512i off, __mmask8
     hi = _mm512_permutex2var_epi32(a, _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31), b);
 }
 
+// The lanes whose point lies in the box (comparisons false for NaN).
+PIXORA_AVX512 [[gnu::always_inline]] inline __mmask16 InsideBox(__mmask16 lanes, __m512 x, __m512 y, __m512 bx0,
+                                                                 __m512 bx1, __m512 by0, __m512 by1) noexcept {
+    __mmask16 m = _mm512_mask_cmp_ps_mask(lanes, x, bx0, _CMP_GE_OQ);
+    m = _mm512_mask_cmp_ps_mask(m, x, bx1, _CMP_LE_OQ);
+    m = _mm512_mask_cmp_ps_mask(m, y, by0, _CMP_GE_OQ);
+    return _mm512_mask_cmp_ps_mask(m, y, by1, _CMP_LE_OQ);
+}
+
 template <int C, TMode M>
 PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, const float* xs, const float* ys,
                               uint8_t* dstRow, int count, bool smooth, int readLimit) noexcept {
@@ -312,11 +321,7 @@ PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, cons
         const int n = std::min(16, count - i);
         const __mmask16 lanes = n == 16 ? __mmask16(0xFFFF) : __mmask16((1u << n) - 1);
         const __m512 x = _mm512_maskz_loadu_ps(lanes, xs + i), y = _mm512_maskz_loadu_ps(lanes, ys + i);
-        const __mmask16 inside = _mm512_mask_cmp_ps_mask(
-            _mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(lanes, x, bx0, _CMP_GE_OQ), x, bx1,
-                                                            _CMP_LE_OQ),
-                                    y, by0, _CMP_GE_OQ),
-            y, by1, _CMP_LE_OQ);
+        const __mmask16 inside = InsideBox(lanes, x, y, bx0, bx1, by0, by1);
         __mmask16 done = 0;
         if (inside) {
             // Lanes outside take the box's corner, so that their (unused) offsets stay in range.
@@ -410,11 +415,7 @@ PIXORA_AVX512 void RowVectorGray16(const ConstView<uint16_t>& src, const TBox& b
         const int n = std::min(16, count - i);
         const __mmask16 lanes = n == 16 ? __mmask16(0xFFFF) : __mmask16((1u << n) - 1);
         const __m512 x = _mm512_maskz_loadu_ps(lanes, xs + i), y = _mm512_maskz_loadu_ps(lanes, ys + i);
-        const __mmask16 inside = _mm512_mask_cmp_ps_mask(
-            _mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(_mm512_mask_cmp_ps_mask(lanes, x, bx0, _CMP_GE_OQ), x, bx1,
-                                                            _CMP_LE_OQ),
-                                    y, by0, _CMP_GE_OQ),
-            y, by1, _CMP_LE_OQ);
+        const __mmask16 inside = InsideBox(lanes, x, y, bx0, bx1, by0, by1);
         __mmask16 done = 0;
         if (inside) {
             const __m512 cx = _mm512_mask_blend_ps(inside, bx0, x), cy = _mm512_mask_blend_ps(inside, by0, y);
