@@ -122,7 +122,10 @@ void TPXFramePacer::SendFrame() {
 
 void TPXFramePacer::Iterate() {
     if (FFinished.load()) return;
-    if (FPumped.load()) {
+    // Pumped by a downstream component: each frame waits for its pump. Once no sink is left
+    // (the one that pumped was removed while running), nothing would ever pump again, so the
+    // source runs out at its own speed like an unpumped one instead of waiting for ever.
+    if (FPumped.load() && FPin.IsConnected()) {
         std::unique_lock lock(FPumpMutex);
         if (!FPumpSignal.wait_for(lock, std::chrono::milliseconds(20), [this] { return FPumpCredits > 0; })) return;
         --FPumpCredits;

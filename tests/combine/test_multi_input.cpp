@@ -50,6 +50,7 @@ public:
     std::atomic<int> ActiveChanges{0};
 
     TLRSinkPin& In(int i) { return static_cast<TLRSinkPin&>(InputPins[i]); }
+    void Remove(int i) { RemoveQueuedPin(InputPins, static_cast<TPXLRQueuedImageSinkPin&>(InputPins[i])); }
     using TPXMultiInput::NegotiateFormat;
 
 protected:
@@ -686,6 +687,33 @@ TEST(MultiInputPumping, OfflineSourcesOfDifferentRatesAreDrivenInStep) {
         EXPECT_EQ(out.Rows(), expected) << (threading ? "threading" : "direct");
         EXPECT_EQ(fast.FramesSent(), 19);
         EXPECT_EQ(slow.FramesSent(), 10);
+    }
+}
+
+// An offline source that fed only the removed input was driven by this component's pumps: it
+// must run out on its own instead of waiting for pumps that never come, and the other input
+// goes on being driven to its end.
+TEST(MultiInputPumping, SourceOfARemovedInputRunsOutAndTheOtherIsStillDriven) {
+    for (bool threading : {false, true}) {
+        TRecorder out;
+        TProbeMulti multi(2);
+        TCountingSource kept, orphan;
+        multi.GetThreading().SetEnabled(threading);
+        kept.OutputPin.Connect(multi.In(0));
+        orphan.OutputPin.Connect(multi.In(1));
+        multi.OutputPin.Connect(out.Pin);
+        kept.Start({TRunMode::Offline, 40});
+        orphan.Start({TRunMode::Offline, 40});
+        ASSERT_TRUE(out.WaitFrames(3));
+        EXPECT_LT(orphan.FramesSent(), 40) << "driven in step, the source cannot have run ahead";
+        multi.Remove(1);
+        EXPECT_FALSE(orphan.OutputPin.IsConnected());
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (orphan.FramesSent() < 40 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(2ms);
+        EXPECT_EQ(orphan.FramesSent(), 40) << (threading ? "threading" : "direct");
+        ASSERT_TRUE(out.WaitStops(1)) << "the kept input runs to its end";
+        EXPECT_EQ(kept.FramesSent(), 40);
     }
 }
 
