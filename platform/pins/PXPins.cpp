@@ -43,7 +43,7 @@ IQNMarker TQNKeyFrameMarker::Instance() {
 
 std::string TLRPin::FullName() const {
     const std::string owner = FOwner ? FOwner->GetDisplayPath() : std::string("?");
-    return owner + "." + FName;
+    return owner + "." + Name();
 }
 
 TLRSourcePin::~TLRSourcePin() { DisconnectAll(); }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -30,8 +31,16 @@ public:
     TLRPin& operator=(const TLRPin&) = delete;
 
     TComponent* Owner() const noexcept { return FOwner; }
-    const std::string& Name() const noexcept { return FName; }
-    void SetName(std::string name) { FName = std::move(name); }
+    // A copy: a list may rename its pins (a mixer renumbers its inputs when channels move)
+    // while other threads read names for messages or a saved graph.
+    std::string Name() const {
+        std::lock_guard lock(FNameMutex);
+        return FName;
+    }
+    void SetName(std::string name) {
+        std::lock_guard lock(FNameMutex);
+        FName.swap(name);
+    }
     TPinDataType DataType() const noexcept { return FType; }
     virtual bool IsSource() const noexcept = 0;
     // "component.Pin" for messages.
@@ -39,7 +48,8 @@ public:
 
 private:
     TComponent* FOwner;
-    std::string FName;
+    mutable std::mutex FNameMutex;
+    std::string FName;  // guarded by FNameMutex
     TPinDataType FType;
 };
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <set>
 #include <thread>
 
 #include <sched.h>
@@ -857,6 +858,34 @@ TEST(VideoMixerConcurrency, EightChannelsWithSettingsChangingWhileFramesRun) {
     }
     EXPECT_EQ(out.Stops, 1);
     EXPECT_TRUE(errors.Messages().empty()) << errors.Joined();
+}
+
+// Moving channels renumbers the pins' names; a host reading names at the same moment (for a
+// message or a saved graph) must always see a whole name.
+TEST(VideoMixerConcurrency, PinNamesReadWhileChannelsMove) {
+    TPXVideoMixer mixer;
+    std::vector<const TLRPin*> pins;
+    for (int i = 0; i < 8; ++i) {
+        mixer.AddChannel();
+        pins.push_back(&mixer.InputPins[i]);
+    }
+    std::set<std::string> valid;
+    for (int i = 0; i < 8; ++i) valid.insert("InputPins" + std::to_string(i));
+    std::atomic<bool> done{false};
+    std::atomic<int> bad{0};
+    std::thread reader([&] {
+        while (!done.load())
+            for (const TLRPin* pin : pins)
+                if (!valid.count(pin->Name())) ++bad;
+    });
+    std::mt19937 random(3);
+    for (int step = 0; step < 2000; ++step) mixer.GetChannels().Move(int(random() % 8), int(random() % 8));
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(bad.load(), 0);
+    std::set<std::string> names;
+    for (const TLRPin* pin : pins) names.insert(pin->Name());
+    EXPECT_EQ(names, valid) << "every pin keeps a distinct position name";
 }
 
 TEST(VideoMixerConcurrency, ChannelsAddedRemovedAndMovedWhileFramesRun) {
