@@ -22,6 +22,24 @@ TPXVideoFormat CompositionFormat(TPXVideoFormat format) {
     return format == vfRGB24 || format == vfRGBA32 || format == vfGray8 || format == vfGray16 ? format : vfRGB24;
 }
 
+// Copies the canvas rows and row parts outside `rect` (in pixels of `bytes` bytes) from one
+// block to another of the same layout.
+void CopyAroundRect(const uint8_t* from, uint8_t* to, std::ptrdiff_t step, int height, const TRect& rect, int bytes) {
+    const std::size_t rowBytes = std::size_t(step);
+    const std::size_t leftBytes = std::size_t(rect.X) * std::size_t(bytes);
+    const std::size_t rightAt = std::size_t(rect.X + rect.Width) * std::size_t(bytes);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* src = from + std::ptrdiff_t(y) * step;
+        uint8_t* dst = to + std::ptrdiff_t(y) * step;
+        if (y < rect.Y || y >= rect.Y + rect.Height) {
+            std::memcpy(dst, src, rowBytes);
+            continue;
+        }
+        if (leftBytes > 0) std::memcpy(dst, src, leftBytes);
+        if (rightAt < rowBytes) std::memcpy(dst + rightAt, src + rightAt, rowBytes - rightAt);
+    }
+}
+
 }  // namespace
 
 // ---- Channel item
@@ -245,7 +263,26 @@ void TPXVideoMixer::DrawChannel(IPXImageBuffer& canvas, const IPXImageBuffer& fr
                                 TSize size, int bytes, double coefficient, TPXCombineOperation op) {
     const TPXVideoFormat format = canvas->GetFormat();
     const std::ptrdiff_t canvasStep = canvas->GetLineSize();
-    uint8_t* const canvasAt = canvas->GetModifyPointer() + std::ptrdiff_t(top) * canvasStep + std::ptrdiff_t(left) * bytes;
+    const std::ptrdiff_t rectAt = std::ptrdiff_t(top) * canvasStep + std::ptrdiff_t(left) * bytes;
+    // A canvas still sharing the bottom channel's pixels: the rectangle is computed from the
+    // shared pixels straight into a new block (one pass instead of a copy and then a pass over
+    // the copy), and only the canvas around the rectangle is copied. 32-bit canvases are
+    // composited in place first and take the copy.
+    IPXImageBuffer shared;
+    const uint8_t* canvasFrom = nullptr;
+    uint8_t* canvasTo = nullptr;
+    if (format != vfRGBA32 && canvas->IsShared()) {
+        shared = TPXImageBuffer::CreateCopy(canvas);
+        const uint8_t* from = shared->GetReadPointer();
+        uint8_t* to = canvas->GetWritePointer();
+        CopyAroundRect(from, to, canvasStep, canvas->GetHeight(), {left, top, size.Width, size.Height}, bytes);
+        canvasFrom = from + rectAt;
+        canvasTo = to + rectAt;
+    } else {
+        canvasTo = canvas->GetModifyPointer() + rectAt;
+        canvasFrom = canvasTo;
+    }
+    uint8_t* const canvasAt = canvasTo;
     const std::ptrdiff_t frameStep = frame->GetLineSize();
     const uint8_t* const frameAt = frame->GetReadPointer() + std::ptrdiff_t(sy) * frameStep + std::ptrdiff_t(sx) * bytes;
 
@@ -264,6 +301,7 @@ void TPXVideoMixer::DrawChannel(IPXImageBuffer& canvas, const IPXImageBuffer& fr
         for (int c0 = y0; c0 < y0 + rows; c0 += chunkRows) {
             const int n = std::min(chunkRows, y0 + rows - c0);
             uint8_t* b = canvasAt + std::ptrdiff_t(c0) * canvasStep;
+            const uint8_t* bFrom = canvasFrom + std::ptrdiff_t(c0) * canvasStep;
             const uint8_t* a = frameAt + std::ptrdiff_t(c0) * frameStep;
             std::ptrdiff_t aStep = frameStep;
             const TSize chunk{size.Width, n};
@@ -298,9 +336,9 @@ void TPXVideoMixer::DrawChannel(IPXImageBuffer& canvas, const IPXImageBuffer& fr
             }
             auto* channel = const_cast<uint8_t*>(a);
             if (op == coCopy)
-                kernels::CombineOp(op, opFormat, b, canvasStep, channel, aStep, b, canvasStep, opSize);
+                kernels::CombineOp(op, opFormat, bFrom, canvasStep, channel, aStep, b, canvasStep, opSize);
             else
-                kernels::CombineOp(op, opFormat, a, aStep, b, canvasStep, b, canvasStep, opSize);
+                kernels::CombineOp(op, opFormat, a, aStep, const_cast<uint8_t*>(bFrom), canvasStep, b, canvasStep, opSize);
             if (keepAlpha)
                 for (int row = 0; row < n; ++row)
                     for (int col = 0; col < size.Width; ++col)

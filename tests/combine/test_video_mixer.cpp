@@ -325,6 +325,59 @@ TEST(VideoMixer, LargeChannelsDrawnInBandsMatchTheModel) {
         }
 }
 
+// The bottom channel covering the canvas becomes the canvas without a copy; the next channel
+// is computed from its pixels into a new block. Whatever rectangle that channel covers (all of
+// the canvas, an inner part, an edge strip), the result matches the model, the pixels around
+// the rectangle are the bottom channel's, and the bottom channel's input frame is not written.
+TEST(VideoMixer, ChannelOverASharedBottomCanvasLeavesTheInputFrameAlone) {
+    std::mt19937 random(31);
+    struct TPlace { int X, Y, W, H; };
+    // A 400 x 300 canvas: big enough to be drawn in bands.
+    constexpr int W = 400, H = 300;
+    const TPlace places[] = {{0, 0, W, H}, {51, 40, 211, 199}, {-3, 290, 420, 10}, {397, -2, 9, 330}, {0, 77, W, 1}};
+    for (int threads : {1, 2})
+        for (TPXVideoFormat format : KFormats)
+            for (const TPlace& place : places)
+                for (TPXCombineOperation op : {coAdd, coSubtract, coCopy, coAbsDiff}) {
+                    testharness::TPoolThreads pool(threads);
+                    TMixRig rig(3);
+                    rig.Mixer.SetStartIfNotAllRunning(false);
+                    rig.Mixer.GetFrameSize().SetSizeMode(smCustom);
+                    rig.Mixer.GetFrameSize().SetWidth(W);
+                    rig.Mixer.GetFrameSize().SetHeight(H);
+                    std::vector<TModelChannel> model(3);
+                    model[0].KnownWidth = W, model[0].KnownHeight = H;
+                    model[1].KnownWidth = place.W, model[1].KnownHeight = place.H;
+                    model[1].X = place.X, model[1].Y = place.Y, model[1].Op = op;
+                    model[1].Coefficient = op == coAdd ? 0.5 : 1.0;
+                    model[2].KnownWidth = 6, model[2].KnownHeight = 5;
+                    model[2].X = 200, model[2].Y = 120, model[2].Op = coXor;
+                    for (int i = 0; i < 3; ++i) {
+                        auto& m = model[std::size_t(i)];
+                        rig.Ch(i).GetOffset().SetCX(m.X);
+                        rig.Ch(i).GetOffset().SetCY(m.Y);
+                        rig.Ch(i).SetCombineOperation(i == 0 ? coCopy : m.Op);
+                        rig.Ch(i).SetCoefficient(m.Coefficient);
+                        rig.Feeds[std::size_t(i)].Start(m.KnownWidth, m.KnownHeight, format);
+                    }
+                    model[0].Op = coCopy;
+                    IPXImageBuffer bottom;
+                    for (int i = 0; i < 3; ++i) {
+                        auto& m = model[std::size_t(i)];
+                        m.Frame = Random(m.KnownWidth, m.KnownHeight, format, random);
+                        IPXImageBuffer frame = ToFrame(*m.Frame);
+                        if (i == 0) bottom = frame;
+                        rig.Feeds[std::size_t(i)].Send(frame, 0);
+                    }
+                    ASSERT_EQ(rig.Out.Frames.size(), 1u);
+                    const std::string what = std::string(FormatName(format)) + " at " + std::to_string(place.X) + "," +
+                                             std::to_string(place.Y) + " op " + std::to_string(int(op)) + ", " +
+                                             std::to_string(threads) + " thread(s)";
+                    EXPECT_EQ(FromFrame(rig.Out.Frames[0]).S, ModelMix(format, W, H, 0, 0, 0, model).S) << what;
+                    EXPECT_EQ(FromFrame(bottom).S, model[0].Frame->S) << what << ": the input frame was written";
+                }
+}
+
 TEST(VideoMixer, SingleChannelCoveringTheCanvasPassesUnchangedWhateverTheOperation) {
     std::mt19937 random(5);
     for (TPXCombineOperation op : KOps) {
