@@ -286,8 +286,8 @@ void TPXVideoMixer::DrawChannel(IPXImageBuffer& canvas, const IPXImageBuffer& fr
     const std::ptrdiff_t frameStep = frame->GetLineSize();
     const uint8_t* const frameAt = frame->GetReadPointer() + std::ptrdiff_t(sy) * frameStep + std::ptrdiff_t(sx) * bytes;
 
-    // The coefficient scales the channel's samples in a copy (the input frame is never
-    // written); k is checked before anything is drawn.
+    // The coefficient scales the channel's samples into a scratch copy (the input frame is
+    // never written); k is checked before anything is drawn.
     const bool scale = coefficient != 1.0;
     const int k = scale ? kernels::CoefficientScale(format, coefficient) : 0;
     const std::size_t rowBytes = std::size_t(size.Width) * std::size_t(bytes);
@@ -309,8 +309,7 @@ void TPXVideoMixer::DrawChannel(IPXImageBuffer& canvas, const IPXImageBuffer& fr
             if (format == vfRGBA32) kernels::AlphaCompositeOver(a, aStep, b, canvasStep, b, canvasStep, chunk);
             if (scale) {
                 scratch.resize(rowBytes * std::size_t(n));
-                for (int row = 0; row < n; ++row) std::memcpy(scratch.data() + std::size_t(row) * rowBytes, a + row * aStep, rowBytes);
-                kernels::ScaleSamples(format, scratch.data(), std::ptrdiff_t(rowBytes), chunk, k);
+                kernels::ScaleSamples(format, a, aStep, scratch.data(), std::ptrdiff_t(rowBytes), chunk, k);
                 a = scratch.data();
                 aStep = std::ptrdiff_t(rowBytes);
             }

@@ -141,17 +141,17 @@ template <class T>
 // round(s * k / 255) in 16-bit lanes: with t = s k + 128, (t + (t >> 8)) >> 8 equals
 // (s k + 127) div 255 for every s, k in 0..255 (255 is odd: no value lies halfway), and t +
 // (t >> 8) <= 65407 stays below 2^16.
-[[gnu::always_inline]] inline void ScaleSamples8(uint8_t* d, std::size_t n, uint32_t k) noexcept {
+[[gnu::always_inline]] inline void ScaleSamples8(const uint8_t* s, uint8_t* d, std::size_t n, uint32_t k) noexcept {
     const uint16_t k16 = uint16_t(k);
     for (std::size_t i = 0; i < n; ++i) {
-        const uint16_t t = uint16_t(uint16_t(d[i]) * k16 + 128u);
+        const uint16_t t = uint16_t(uint16_t(s[i]) * k16 + 128u);
         d[i] = uint8_t(uint16_t(t + (t >> 8)) >> 8);
     }
 }
 
 // round(s * k / 65535): s * k + 32767 <= 65535 * 65535 + 32767 still fits 32 bits.
-[[gnu::always_inline]] inline void ScaleSamples16(uint16_t* d, std::size_t n, uint32_t k) noexcept {
-    for (std::size_t i = 0; i < n; ++i) d[i] = uint16_t((uint32_t(d[i]) * k + 32767u) / 65535u);
+[[gnu::always_inline]] inline void ScaleSamples16(const uint16_t* s, uint16_t* d, std::size_t n, uint32_t k) noexcept {
+    for (std::size_t i = 0; i < n; ++i) d[i] = uint16_t((uint32_t(s[i]) * k + 32767u) / 65535u);
 }
 
 // ---- Row functions, one clone per instruction set ------------------------------------------------
@@ -399,10 +399,10 @@ void OpOverRow(TPXCombineOperation op, const uint8_t* a, const uint8_t* b, uint8
 }
 
 PIXORA_TARGET_CLONES("avx2", "default")
-void ScaleRow8(uint8_t* d, std::size_t n, uint32_t k) noexcept { ScaleSamples8(d, n, k); }
+void ScaleRow8(const uint8_t* s, uint8_t* d, std::size_t n, uint32_t k) noexcept { ScaleSamples8(s, d, n, k); }
 
 PIXORA_TARGET_CLONES("avx2", "default")
-void ScaleRow16(uint16_t* d, std::size_t n, uint32_t k) noexcept { ScaleSamples16(d, n, k); }
+void ScaleRow16(const uint16_t* s, uint16_t* d, std::size_t n, uint32_t k) noexcept { ScaleSamples16(s, d, n, k); }
 
 // Bytes per pixel of an 8-bit format's rows; 0 for an unknown ordinal.
 int PixelBytes(TPXVideoFormat format) noexcept { return BitsPerPixel(format) / 8; }
@@ -483,15 +483,22 @@ int CoefficientScale(TPXVideoFormat format, double coefficient) {
 }
 
 void ScaleSamples(TPXVideoFormat format, uint8_t* data, std::ptrdiff_t step, TSize size, int k) noexcept {
-    if (data == nullptr || size.Width <= 0 || size.Height <= 0) return;
+    ScaleSamples(format, data, step, data, step, size, k);
+}
+
+void ScaleSamples(TPXVideoFormat format, const uint8_t* src, std::ptrdiff_t srcStep, uint8_t* dst,
+                  std::ptrdiff_t dstStep, TSize size, int k) noexcept {
+    if (src == nullptr || dst == nullptr || size.Width <= 0 || size.Height <= 0) return;
     const int bytes = PixelBytes(format);
     if (bytes == 0) return;
     for (int y = 0; y < size.Height; ++y) {
-        uint8_t* row = data + std::ptrdiff_t(y) * step;
+        const uint8_t* from = src + std::ptrdiff_t(y) * srcStep;
+        uint8_t* to = dst + std::ptrdiff_t(y) * dstStep;
         if (format == vfGray16)
-            ScaleRow16(reinterpret_cast<uint16_t*>(row), std::size_t(size.Width), uint32_t(std::clamp(k, 0, 65535)));
+            ScaleRow16(reinterpret_cast<const uint16_t*>(from), reinterpret_cast<uint16_t*>(to), std::size_t(size.Width),
+                       uint32_t(std::clamp(k, 0, 65535)));
         else
-            ScaleRow8(row, std::size_t(size.Width) * std::size_t(bytes), uint32_t(std::clamp(k, 0, 255)));
+            ScaleRow8(from, to, std::size_t(size.Width) * std::size_t(bytes), uint32_t(std::clamp(k, 0, 255)));
     }
 }
 

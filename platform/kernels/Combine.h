@@ -93,6 +93,9 @@ int CoefficientScale(TPXVideoFormat format, double coefficient);
 // Every sample of the rectangle becomes round(s * k / max) (all four bytes in vfRGBA32). k is
 // clamped into the sample range.
 void ScaleSamples(TPXVideoFormat format, uint8_t* data, std::ptrdiff_t step, TSize size, int k) noexcept;
+// The same from src into dst (same size; src and dst are either the same rectangle or apart).
+void ScaleSamples(TPXVideoFormat format, const uint8_t* src, std::ptrdiff_t srcStep, uint8_t* dst,
+                  std::ptrdiff_t dstStep, TSize size, int k) noexcept;
 
 // Fills the rectangle with the background colour: vfRGBA32 all four bytes for the first input,
 // the three colour bytes only for the second; vfRGB24 the blue, green, red bytes; vfGray8 the

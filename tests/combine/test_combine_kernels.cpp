@@ -459,6 +459,30 @@ TEST(CombineCoefficient, ScalingMultipliesEverySampleAndRounds) {
         }
 }
 
+// Scaling from one frame into another gives the in-place result, leaves the source alone and
+// writes nothing outside the rectangle, with different row strides on the two sides.
+TEST(CombineCoefficient, ScalingIntoAnotherFrameEqualsScalingInPlace) {
+    uint32_t seed = 90;
+    for (TPXVideoFormat format : KFormats)
+        for (int k : {0, 1, 77, 128, 254, 255, 4097, 65535}) {
+            if (format != vfGray16 && k > 255) continue;
+            const TTestFrame src(format, 41, 6, 4, seed++), blank(format, 37, 6, 10, seed++);
+            TTestFrame inPlace = src, into = blank, source = src;
+            kernels::ScaleSamples(format, inPlace.Px(2, 1), inPlace.Step, {35, 4}, k);
+            kernels::ScaleSamples(format, source.Px(2, 1), source.Step, into.Px(1, 2), into.Step, {35, 4}, k);
+            EXPECT_EQ(source.Bytes, src.Bytes) << "the source was written";
+            const int pb = src.PixelBytes();
+            for (int y = 0; y < 6; ++y)
+                for (int x = 0; x < 37 * pb; ++x) {
+                    const bool inside = y >= 2 && y < 6 && x >= pb && x < 36 * pb;
+                    const uint8_t want = inside ? inPlace.Bytes[std::size_t((y - 1) * inPlace.Step + x + pb)]
+                                                : blank.Bytes[std::size_t(y * blank.Step + x)];
+                    ASSERT_EQ(into.Bytes[std::size_t(y * into.Step + x)], want)
+                        << "format " << int(format) << " k " << k << " row " << y << " byte " << x;
+                }
+        }
+}
+
 TEST(CombineCoefficient, OneLeavesTheInputAndZeroFillsWithTheBackgroundByFormat) {
     const uint32_t background = 0x80C0A030u;  // alpha 0x80, red 0xC0, green 0xA0, blue 0x30
     for (TPXVideoFormat format : KFormats)
