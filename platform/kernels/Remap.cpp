@@ -305,6 +305,9 @@ PIXORA_AVX512 inline __m512i LoadEight(const uint8_t* base, const int32_t* o) no
 PIXORA_AVX512 inline void SafeOffsets(__m512i off, __mmask16 lanes, int32_t o[16]) noexcept {
     const __m512i first = _mm512_permutexvar_epi32(_mm512_set1_epi32(__builtin_ctz(unsigned(lanes))), off);
     _mm512_store_si512(o, _mm512_mask_blend_epi32(lanes, first, off));
+    // Read the offsets back from memory: sixteen scalar loads are cheaper than the lane
+    // extractions the compiler would otherwise turn them into.
+    asm volatile("" : : "r"(o) : "memory");
 }
 
 // Four bytes at each of the offsets o[0] .. o[3] as the four 32-bit lanes of a vector.
@@ -352,6 +355,15 @@ PIXORA_AVX512 [[gnu::always_inline]] inline __mmask16 InsideBox(__mmask16 lanes,
     return _mm512_mask_cmp_ps_mask(m, y, by1, _CMP_LE_OQ);
 }
 
+// The coordinate tables are read once, front to back; the rows ask for them this many bytes
+// ahead. (The address is computed as an integer: past a table's end it points at nothing, and a
+// prefetch never faults.)
+constexpr std::uintptr_t kMapAhead = 1024;
+
+inline void PrefetchAhead(const float* p) noexcept {
+    _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(p) + kMapAhead), _MM_HINT_T0);
+}
+
 template <int C, TMode M>
 PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, const float* xs, const float* ys,
                               uint8_t* dstRow, int count, bool smooth, int readLimit) noexcept {
@@ -367,6 +379,7 @@ PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, cons
         const int n = std::min(16, count - i);
         const __mmask16 lanes = n == 16 ? __mmask16(0xFFFF) : __mmask16((1u << n) - 1);
         const __m512 x = _mm512_maskz_loadu_ps(lanes, xs + i), y = _mm512_maskz_loadu_ps(lanes, ys + i);
+        PrefetchAhead(xs + i), PrefetchAhead(ys + i);
         const __mmask16 inside = InsideBox(lanes, x, y, bx0, bx1, by0, by1);
         __mmask16 done = 0;
         if (inside) {
@@ -461,6 +474,7 @@ PIXORA_AVX512 void RowVectorGray16(const ConstView<uint16_t>& src, const TBox& b
         const int n = std::min(16, count - i);
         const __mmask16 lanes = n == 16 ? __mmask16(0xFFFF) : __mmask16((1u << n) - 1);
         const __m512 x = _mm512_maskz_loadu_ps(lanes, xs + i), y = _mm512_maskz_loadu_ps(lanes, ys + i);
+        PrefetchAhead(xs + i), PrefetchAhead(ys + i);
         const __mmask16 inside = InsideBox(lanes, x, y, bx0, bx1, by0, by1);
         __mmask16 done = 0;
         if (inside) {
