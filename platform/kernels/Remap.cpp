@@ -346,6 +346,13 @@ PIXORA_AVX512 inline void LoadPairs(const uint8_t* base, __m512i off, __mmask16 
     hi = _mm512_permutex2var_epi32(a, _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31), b);
 }
 
+// Byte j (0 .. 3) of every 32-bit lane, zero-extended: one byte shuffle.
+PIXORA_AVX512 [[gnu::always_inline]] inline __m512i ByteOfLanes(__m512i w, int j) noexcept {
+    const __m512i pick = _mm512_or_si512(_mm512_set1_epi32(int(0x80808000u) | j),
+                                         _mm512_broadcast_i32x4(_mm_setr_epi32(0, 4, 8, 12)));
+    return _mm512_shuffle_epi8(w, pick);
+}
+
 // The lanes whose point lies in the box (comparisons false for NaN).
 PIXORA_AVX512 [[gnu::always_inline]] inline __mmask16 InsideBox(__mmask16 lanes, __m512 x, __m512 y, __m512 bx0,
                                                                  __m512 bx1, __m512 by0, __m512 by1) noexcept {
@@ -421,11 +428,10 @@ PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, cons
                         const int k0 = c, k1 = c + C;
                         const __m512i w00 = k0 < 4 ? lo0 : hi0, w10 = k0 < 4 ? lo1 : hi1;
                         const __m512i w01 = k1 < 4 ? lo0 : hi0, w11 = k1 < 4 ? lo1 : hi1;
-                        const unsigned s0 = 8u * unsigned(k0 & 3), s1 = 8u * unsigned(k1 & 3);
-                        const __m512 v00 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w00, s0), byteMask));
-                        const __m512 v01 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w01, s1), byteMask));
-                        const __m512 v10 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w10, s0), byteMask));
-                        const __m512 v11 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w11, s1), byteMask));
+                        const __m512 v00 = _mm512_cvtepi32_ps(ByteOfLanes(w00, k0 & 3));
+                        const __m512 v01 = _mm512_cvtepi32_ps(ByteOfLanes(w01, k1 & 3));
+                        const __m512 v10 = _mm512_cvtepi32_ps(ByteOfLanes(w10, k0 & 3));
+                        const __m512 v11 = _mm512_cvtepi32_ps(ByteOfLanes(w11, k1 & 3));
                         const __m512 top = _mm512_add_ps(v00, _mm512_mul_ps(fx, _mm512_sub_ps(v01, v00)));
                         const __m512 bottom = _mm512_add_ps(v10, _mm512_mul_ps(fx, _mm512_sub_ps(v11, v10)));
                         const __m512 v = _mm512_add_ps(top, _mm512_mul_ps(fy, _mm512_sub_ps(bottom, top)));
