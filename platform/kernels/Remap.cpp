@@ -253,7 +253,7 @@ void RowDispatch(const ConstView<T>& src, const TBox& b, TMode mode, const float
 // 8-bit pixels, a 32-bit gather otherwise), and the bilinear sum runs per channel with the per-pixel
 // code's float operations in its order (the build forbids contracting them into fused
 // multiply-adds), so every written byte equals the per-pixel result. Lanes the vector code leaves
-// out are handed to the per-pixel code one by one: pixels whose gather would read past the end
+// out are handed to the per-pixel code one by one: pixels whose read would pass the end
 // of the source (the last few pixels of its last row) and, with the smooth edge, pixels less than
 // one pixel outside the box (they blend into the destination).
 
@@ -444,7 +444,7 @@ PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, cons
                 }
             }
         }
-        // What is left for the per-pixel code: inside lanes the gathers could not read and, with
+        // What is left for the per-pixel code: inside lanes the reads could not take and, with
         // the smooth edge, lanes in the one-pixel fringe around the box.
         __mmask16 rest = inside & ~done;
         if (smooth) {
@@ -562,7 +562,7 @@ bool RowVector(const ConstView<T>& src, const TBox& b, TMode mode, const float* 
         if (!HaveAvx512() || write != nc || (nc != 1 && nc != 3 && nc != 4) ||
             (mode != TMode::NN && mode != TMode::Linear) || src.Stride <= 0)
             return false;
-        // Offsets are 32-bit. A gather reads four bytes per tap (eight for the horizontal pair of
+        // Offsets are 32-bit. A tap reads four bytes (eight for the horizontal pair of
         // a 3- or 4-channel linear tap): a read that would pass the end of the source's pixels is
         // left to the per-pixel code.
         const long long end = (long long)(src.Height - 1) * src.Stride + (long long)src.Width * nc;
