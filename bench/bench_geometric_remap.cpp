@@ -1,7 +1,7 @@
 // Remap-based effects (swirl, fish-eye) at 1920x1080 RGB24 next to OpenCV's cv::remap with the
 // same maps: nearest and linear, single thread and bands on 2 threads. The filter cases run the
 // whole frame (output frame, background fill, remap); the kernel cases run only the remap into a
-// prepared frame, as cv::remap does.
+// prepared frame, as cv::remap does. The fish-eye kernel also runs on a single-channel frame.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -21,8 +21,8 @@ namespace {
 
 constexpr int kW = 1920, kH = 1080;
 
-IPXImageBuffer RemapInput() {
-    IPXImageBuffer in = TPXImageBuffer::CreateSize(kW, kH, vfRGB24);
+IPXImageBuffer RemapInput(TPXVideoFormat format = vfRGB24) {
+    IPXImageBuffer in = TPXImageBuffer::CreateSize(kW, kH, format);
     uint8_t* data = in->GetWritePointer();
     for (std::size_t i = 0; i < in->GetDataSize(); ++i) data[i] = uint8_t(i * 2654435761u >> 11);
     return in;
@@ -72,17 +72,19 @@ void Effect(benchmark::State& state, int effect, bool linear, int threads) {
     TBandPool::Instance().SetThreadCount(1);
 }
 
-void Kernel(benchmark::State& state, int effect, bool linear, int threads) {
-    const IPXImageBuffer in = RemapInput();
+void Kernel(benchmark::State& state, int effect, bool linear, int threads, int channels) {
+    const TPXVideoFormat format = channels == 1 ? vfGray8 : vfRGB24;
+    const IPXImageBuffer in = RemapInput(format);
     const TRemapMapsPtr maps = EffectMaps(effect);
-    IPXImageBuffer out = TPXImageBuffer::CreateSize(kW, kH, vfRGB24);
+    IPXImageBuffer out = TPXImageBuffer::CreateSize(kW, kH, format);
     out->Clear();
     const ConstView<uint8_t> src = in->ReadView<uint8_t>();
     const View<uint8_t> dst = out->WriteView<uint8_t>(true);
     const int flag = linear ? kernels::kInterLinear : kernels::kInterNN;
     TBandPool::Instance().SetThreadCount(threads);
     for (auto _ : state) {
-        RunBands(threads > 1 ? &TBandPool::Instance() : nullptr, 0, kH, kW * 3, kW * 3 * 16, [&](int y, int h) {
+        RunBands(threads > 1 ? &TBandPool::Instance() : nullptr, 0, kH, kW * channels, kW * channels * 16,
+                 [&](int y, int h) {
             View<uint8_t> band = dst;
             band.Data = dst.Row(y);
             band.Height = h;
@@ -97,10 +99,11 @@ void Kernel(benchmark::State& state, int effect, bool linear, int threads) {
 }
 
 #ifdef PIXORA_HAVE_OPENCV
-void CvRemap(benchmark::State& state, int effect, bool linear, int threads) {
+void CvRemap(benchmark::State& state, int effect, bool linear, int threads, int channels) {
     cv::setNumThreads(threads);
     const TRemapMapsPtr maps = EffectMaps(effect);
-    cv::Mat in(kH, kW, CV_8UC3), out(kH, kW, CV_8UC3, cv::Scalar::all(0));
+    const int type = channels == 1 ? CV_8UC1 : CV_8UC3;
+    cv::Mat in(kH, kW, type), out(kH, kW, type, cv::Scalar::all(0));
     cv::randu(in, 0, 255);
     const cv::Mat mx(kH, kW, CV_32FC1, const_cast<float*>(maps->X.data()));
     const cv::Mat my(kH, kW, CV_32FC1, const_cast<float*>(maps->Y.data()));
@@ -124,11 +127,24 @@ void RegisterRemapBenchmarks() {
                 benchmark::RegisterBenchmark(("Remap/Filter" + tail).c_str(), Effect, effect, linear, threads)
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();
-                benchmark::RegisterBenchmark(("Remap/Kernel" + tail).c_str(), Kernel, effect, linear, threads)
+                benchmark::RegisterBenchmark(("Remap/Kernel" + tail).c_str(), Kernel, effect, linear, threads, 3)
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();
 #ifdef PIXORA_HAVE_OPENCV
-                benchmark::RegisterBenchmark(("Remap/OpenCV_remap" + tail).c_str(), CvRemap, effect, linear, threads)
+                benchmark::RegisterBenchmark(("Remap/OpenCV_remap" + tail).c_str(), CvRemap, effect, linear, threads,
+                                             3)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+#endif
+                if (effect != 1 || threads != 1) continue;
+                // The single-channel row of the kernel (fish-eye, one thread) beside the same remap.
+                const std::string gray = "/" + e + "/" + i + "/" + t + "/Gray8/1920x1080";
+                benchmark::RegisterBenchmark(("Remap/Kernel" + gray).c_str(), Kernel, effect, linear, threads, 1)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+#ifdef PIXORA_HAVE_OPENCV
+                benchmark::RegisterBenchmark(("Remap/OpenCV_remap" + gray).c_str(), CvRemap, effect, linear, threads,
+                                             1)
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();
 #endif

@@ -249,10 +249,11 @@ void RowDispatch(const ConstView<T>& src, const TBox& b, TMode mode, const float
 //
 // Sixteen destination pixels at a time: the coordinates are tested against the box, converted and
 // split exactly as the per-pixel code does (truncation, the same float subtractions), each tap is a
-// 32-bit gather of the pixel's bytes, and the bilinear sum runs per channel with the per-pixel
+// read of the pixel's bytes (plain loads for 8-bit pixels of 3 and 4 channels and for nearest
+// 8-bit pixels, a 32-bit gather otherwise), and the bilinear sum runs per channel with the per-pixel
 // code's float operations in its order (the build forbids contracting them into fused
 // multiply-adds), so every written byte equals the per-pixel result. Lanes the vector code leaves
-// out are handed to the per-pixel code one by one: pixels whose gather would read past the end
+// out are handed to the per-pixel code one by one: pixels whose read would pass the end
 // of the source (the last few pixels of its last row) and, with the smooth edge, pixels less than
 // one pixel outside the box (they blend into the destination).
 
@@ -286,15 +287,70 @@ PIXORA_AVX512 inline void StorePixels8(uint8_t* d, __m512i v, __mmask16 lanes) n
     }
 }
 
-// Eight bytes at each of 16 offsets (lanes of `first` among 0..7, of `second` among 8..15): lo
-// takes bytes 0..3 of each lane's read and hi bytes 4..7.
-PIXORA_AVX512 inline void GatherPairs(const uint8_t* base, __m512i off, __mmask8 first, __mmask8 second, __m512i& lo,
-                                      __m512i& hi) noexcept {
-    const __m512i zero = _mm512_setzero_si512();
-    const __m512i a = _mm512_mask_i32gather_epi64(zero, first, _mm512_castsi512_si256(off), base, 1);
-    const __m512i b = _mm512_mask_i32gather_epi64(zero, second, _mm512_extracti64x4_epi64(off, 1), base, 1);
+// Eight bytes at each of the offsets o[0] .. o[7] as the eight 64-bit lanes of a vector, read
+// with plain loads two to a 128-bit register.
+PIXORA_AVX512 inline __m128i LoadTwo(const uint8_t* base, const int32_t* o) noexcept {
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(base + o[0]));
+    return _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(a), reinterpret_cast<const double*>(base + o[1])));
+}
+
+PIXORA_AVX512 inline __m512i LoadEight(const uint8_t* base, const int32_t* o) noexcept {
+    const __m256i l = _mm256_inserti128_si256(_mm256_castsi128_si256(LoadTwo(base, o)), LoadTwo(base, o + 2), 1);
+    const __m256i h = _mm256_inserti128_si256(_mm256_castsi128_si256(LoadTwo(base, o + 4)), LoadTwo(base, o + 6), 1);
+    return _mm512_inserti64x4(_mm512_castsi256_si512(l), h, 1);
+}
+
+// The offsets of `lanes` (at least one) kept, every other lane given the first of them: a read
+// there is known to be in range, and its bytes are never stored.
+PIXORA_AVX512 inline void SafeOffsets(__m512i off, __mmask16 lanes, int32_t o[16]) noexcept {
+    const __m512i first = _mm512_permutexvar_epi32(_mm512_set1_epi32(__builtin_ctz(unsigned(lanes))), off);
+    _mm512_store_si512(o, _mm512_mask_blend_epi32(lanes, first, off));
+    // Read the offsets back from memory: sixteen scalar loads are cheaper than the lane
+    // extractions the compiler would otherwise turn them into.
+    asm volatile("" : : "r"(o) : "memory");
+}
+
+// Four bytes at each of the offsets o[0] .. o[3] as the four 32-bit lanes of a vector.
+PIXORA_AVX512 inline __m128i LoadFour32(const uint8_t* base, const int32_t* o) noexcept {
+    int32_t v;
+    std::memcpy(&v, base + o[0], 4);
+    __m128i r = _mm_cvtsi32_si128(v);
+    std::memcpy(&v, base + o[1], 4);
+    r = _mm_insert_epi32(r, v, 1);
+    std::memcpy(&v, base + o[2], 4);
+    r = _mm_insert_epi32(r, v, 2);
+    std::memcpy(&v, base + o[3], 4);
+    return _mm_insert_epi32(r, v, 3);
+}
+
+// Four bytes at each of the 16 offsets of `lanes` (at least one), with plain loads: on some
+// processors (AMD's in particular) sixteen loads are much cheaper than one gather.
+PIXORA_AVX512 inline __m512i Load32(const uint8_t* base, __m512i off, __mmask16 lanes) noexcept {
+    alignas(64) int32_t o[16];
+    SafeOffsets(off, lanes, o);
+    const __m256i l = _mm256_inserti128_si256(_mm256_castsi128_si256(LoadFour32(base, o)), LoadFour32(base, o + 4),
+                                              1);
+    const __m256i h = _mm256_inserti128_si256(_mm256_castsi128_si256(LoadFour32(base, o + 8)),
+                                              LoadFour32(base, o + 12), 1);
+    return _mm512_inserti64x4(_mm512_castsi256_si512(l), h, 1);
+}
+
+// Eight bytes at each of the 16 offsets of `lanes` (at least one), with plain loads: lo takes
+// bytes 0..3 of each lane's read and hi bytes 4..7.
+PIXORA_AVX512 inline void LoadPairs(const uint8_t* base, __m512i off, __mmask16 lanes, __m512i& lo,
+                                    __m512i& hi) noexcept {
+    alignas(64) int32_t o[16];
+    SafeOffsets(off, lanes, o);
+    const __m512i a = LoadEight(base, o), b = LoadEight(base, o + 8);
     lo = _mm512_permutex2var_epi32(a, _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30), b);
     hi = _mm512_permutex2var_epi32(a, _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31), b);
+}
+
+// Byte j (0 .. 3) of every 32-bit lane, zero-extended: one byte shuffle.
+PIXORA_AVX512 [[gnu::always_inline]] inline __m512i ByteOfLanes(__m512i w, int j) noexcept {
+    const __m512i pick = _mm512_or_si512(_mm512_set1_epi32(int(0x80808000u) | j),
+                                         _mm512_broadcast_i32x4(_mm_setr_epi32(0, 4, 8, 12)));
+    return _mm512_shuffle_epi8(w, pick);
 }
 
 // The lanes whose point lies in the box (comparisons false for NaN).
@@ -304,6 +360,15 @@ PIXORA_AVX512 [[gnu::always_inline]] inline __mmask16 InsideBox(__mmask16 lanes,
     m = _mm512_mask_cmp_ps_mask(m, x, bx1, _CMP_LE_OQ);
     m = _mm512_mask_cmp_ps_mask(m, y, by0, _CMP_GE_OQ);
     return _mm512_mask_cmp_ps_mask(m, y, by1, _CMP_LE_OQ);
+}
+
+// The coordinate tables are read once, front to back; the rows ask for them this many bytes
+// ahead. (The address is computed as an integer: past a table's end it points at nothing, and a
+// prefetch never faults.)
+constexpr std::uintptr_t kMapAhead = 1024;
+
+inline void PrefetchAhead(const float* p) noexcept {
+    _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(p) + kMapAhead), _MM_HINT_T0);
 }
 
 template <int C, TMode M>
@@ -321,6 +386,7 @@ PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, cons
         const int n = std::min(16, count - i);
         const __mmask16 lanes = n == 16 ? __mmask16(0xFFFF) : __mmask16((1u << n) - 1);
         const __m512 x = _mm512_maskz_loadu_ps(lanes, xs + i), y = _mm512_maskz_loadu_ps(lanes, ys + i);
+        PrefetchAhead(xs + i), PrefetchAhead(ys + i);
         const __mmask16 inside = InsideBox(lanes, x, y, bx0, bx1, by0, by1);
         __mmask16 done = 0;
         if (inside) {
@@ -335,8 +401,7 @@ PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, cons
                                                          _mm512_set1_epi32(1));
                 const __m512i off = _mm512_add_epi32(_mm512_mullo_epi32(ny, stride), _mm512_mullo_epi32(nx, pixel));
                 done = _mm512_mask_cmple_epi32_mask(inside, off, limit);
-                const __m512i v = _mm512_mask_i32gather_epi32(zero, done, off, base, 1);
-                StorePixels8<C>(dstRow + std::ptrdiff_t(i) * C, v, done);
+                if (done) StorePixels8<C>(dstRow + std::ptrdiff_t(i) * C, Load32(base, off, done), done);
             } else {
                 // One read per row takes both horizontal taps: the pixel at ix and the next one.
                 // On the box's right column (ix = Ix1) x is exactly ix, so fx = 0 and the second
@@ -346,40 +411,40 @@ PIXORA_AVX512 void RowVector8(const ConstView<uint8_t>& src, const TBox& b, cons
                 const __m512i o00 = _mm512_add_epi32(_mm512_mullo_epi32(iy, stride), _mm512_mullo_epi32(ix, pixel));
                 const __m512i o10 = _mm512_add_epi32(o00, sy);
                 done = _mm512_mask_cmple_epi32_mask(inside, o10, limit);
-                // Per lane: lo = bytes 0..3 and hi = bytes 4..7 read at the tap.
-                __m512i lo0, hi0, lo1, hi1;
-                if constexpr (C == 1) {
-                    lo0 = _mm512_mask_i32gather_epi32(zero, done, o00, base, 1);
-                    lo1 = _mm512_mask_i32gather_epi32(zero, done, o10, base, 1);
-                    hi0 = hi1 = zero;
-                } else {
-                    const __mmask8 first = __mmask8(done), second = __mmask8(done >> 8);
-                    GatherPairs(base, o00, first, second, lo0, hi0);
-                    GatherPairs(base, o10, first, second, lo1, hi1);
+                if (done) {
+                    // Per lane: lo = bytes 0..3 and hi = bytes 4..7 read at the tap.
+                    __m512i lo0, hi0, lo1, hi1;
+                    if constexpr (C == 1) {
+                        lo0 = _mm512_mask_i32gather_epi32(zero, done, o00, base, 1);
+                        lo1 = _mm512_mask_i32gather_epi32(zero, done, o10, base, 1);
+                        hi0 = hi1 = zero;
+                    } else {
+                        LoadPairs(base, o00, done, lo0, hi0);
+                        LoadPairs(base, o10, done, lo1, hi1);
+                    }
+                    __m512i out = zero;
+                    for (int c = 0; c < C; ++c) {
+                        // Byte k of the 8 read: in lo for k < 4, else in hi.
+                        const int k0 = c, k1 = c + C;
+                        const __m512i w00 = k0 < 4 ? lo0 : hi0, w10 = k0 < 4 ? lo1 : hi1;
+                        const __m512i w01 = k1 < 4 ? lo0 : hi0, w11 = k1 < 4 ? lo1 : hi1;
+                        const __m512 v00 = _mm512_cvtepi32_ps(ByteOfLanes(w00, k0 & 3));
+                        const __m512 v01 = _mm512_cvtepi32_ps(ByteOfLanes(w01, k1 & 3));
+                        const __m512 v10 = _mm512_cvtepi32_ps(ByteOfLanes(w10, k0 & 3));
+                        const __m512 v11 = _mm512_cvtepi32_ps(ByteOfLanes(w11, k1 & 3));
+                        const __m512 top = _mm512_add_ps(v00, _mm512_mul_ps(fx, _mm512_sub_ps(v01, v00)));
+                        const __m512 bottom = _mm512_add_ps(v10, _mm512_mul_ps(fx, _mm512_sub_ps(v11, v10)));
+                        const __m512 v = _mm512_add_ps(top, _mm512_mul_ps(fy, _mm512_sub_ps(bottom, top)));
+                        // Round half up and saturate: truncation of v + 0.5, clamped to 0 .. 255.
+                        __m512i r = _mm512_cvttps_epi32(_mm512_add_ps(v, half));
+                        r = _mm512_min_epi32(_mm512_max_epi32(r, zero), byteMask);
+                        out = _mm512_or_si512(out, _mm512_slli_epi32(r, 8 * c));
+                    }
+                    StorePixels8<C>(dstRow + std::ptrdiff_t(i) * C, out, done);
                 }
-                __m512i out = zero;
-                for (int c = 0; c < C; ++c) {
-                    // Byte k of the 8 read: in lo for k < 4, else in hi.
-                    const int k0 = c, k1 = c + C;
-                    const __m512i w00 = k0 < 4 ? lo0 : hi0, w10 = k0 < 4 ? lo1 : hi1;
-                    const __m512i w01 = k1 < 4 ? lo0 : hi0, w11 = k1 < 4 ? lo1 : hi1;
-                    const unsigned s0 = 8u * unsigned(k0 & 3), s1 = 8u * unsigned(k1 & 3);
-                    const __m512 v00 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w00, s0), byteMask));
-                    const __m512 v01 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w01, s1), byteMask));
-                    const __m512 v10 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w10, s0), byteMask));
-                    const __m512 v11 = _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(w11, s1), byteMask));
-                    const __m512 top = _mm512_add_ps(v00, _mm512_mul_ps(fx, _mm512_sub_ps(v01, v00)));
-                    const __m512 bottom = _mm512_add_ps(v10, _mm512_mul_ps(fx, _mm512_sub_ps(v11, v10)));
-                    const __m512 v = _mm512_add_ps(top, _mm512_mul_ps(fy, _mm512_sub_ps(bottom, top)));
-                    // Round half up and saturate: truncation of v + 0.5, clamped to 0 .. 255.
-                    __m512i r = _mm512_cvttps_epi32(_mm512_add_ps(v, half));
-                    r = _mm512_min_epi32(_mm512_max_epi32(r, zero), byteMask);
-                    out = _mm512_or_si512(out, _mm512_slli_epi32(r, 8 * c));
-                }
-                StorePixels8<C>(dstRow + std::ptrdiff_t(i) * C, out, done);
             }
         }
-        // What is left for the per-pixel code: inside lanes the gathers could not read and, with
+        // What is left for the per-pixel code: inside lanes the reads could not take and, with
         // the smooth edge, lanes in the one-pixel fringe around the box.
         __mmask16 rest = inside & ~done;
         if (smooth) {
@@ -415,6 +480,7 @@ PIXORA_AVX512 void RowVectorGray16(const ConstView<uint16_t>& src, const TBox& b
         const int n = std::min(16, count - i);
         const __mmask16 lanes = n == 16 ? __mmask16(0xFFFF) : __mmask16((1u << n) - 1);
         const __m512 x = _mm512_maskz_loadu_ps(lanes, xs + i), y = _mm512_maskz_loadu_ps(lanes, ys + i);
+        PrefetchAhead(xs + i), PrefetchAhead(ys + i);
         const __mmask16 inside = InsideBox(lanes, x, y, bx0, bx1, by0, by1);
         __mmask16 done = 0;
         if (inside) {
@@ -496,7 +562,7 @@ bool RowVector(const ConstView<T>& src, const TBox& b, TMode mode, const float* 
         if (!HaveAvx512() || write != nc || (nc != 1 && nc != 3 && nc != 4) ||
             (mode != TMode::NN && mode != TMode::Linear) || src.Stride <= 0)
             return false;
-        // Offsets are 32-bit. A gather reads four bytes per tap (eight for the horizontal pair of
+        // Offsets are 32-bit. A tap reads four bytes (eight for the horizontal pair of
         // a 3- or 4-channel linear tap): a read that would pass the end of the source's pixels is
         // left to the per-pixel code.
         const long long end = (long long)(src.Height - 1) * src.Stride + (long long)src.Width * nc;

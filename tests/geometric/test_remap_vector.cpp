@@ -176,6 +176,43 @@ TEST(RemapVectorRows, TapsAtTheSourceEndStayInside) {
     }
 }
 
+// A radial table over whole rows, as the fish-eye builds: magnified at the centre, compressed
+// towards the rim, with the corners mapping outside the source. Long rows run the vector loop
+// block after block (reads spread far apart, blocks with every lane, some or none inside), and
+// the guarded source catches a read past its end.
+template <class T>
+void CompareRadialFrame(int channels) {
+    const int sw = 211, sh = 97, w = 333, h = 41;
+    TGuardedPlane<T> src(sw, sh, channels, 17u + uint32_t(channels));
+    std::vector<float> xm(std::size_t(w) * h), ym(xm.size());
+    const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0, r = std::hypot(cx, cy);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double dx = x - cx, dy = (y - cy) * 4, d = std::hypot(dx, dy);
+            const double scale = d == 0 ? 0 : (std::exp(2.5 * d / r) - 1) / (std::exp(2.5) - 1) * 1.3 * r / d;
+            xm[std::size_t(y) * w + x] = float(sw / 2.0 + dx * scale * sw / w);
+            ym[std::size_t(y) * w + x] = float(sh / 2.0 + dy * scale * sh / (4.0 * h));
+        }
+    for (const TRect roi : {TRect{0, 0, sw, sh}, TRect{13, 7, 150, 61}})
+        for (int flag : {kInterNN, kInterLinear}) {
+            std::vector<T> expected(std::size_t(w) * h * channels), actual;
+            test::FillRandom(expected, 3u);
+            actual = expected;
+            const View<T> a{actual.data(), std::ptrdiff_t(w) * channels, w, h, channels};
+            kernels::Remap<T>(src.View(), roi, xm.data(), w, ym.data(), w, a, flag);
+            for (int y = 0; y < h; ++y)
+                kernels::RemapRowScalar<T>(src.View(), roi, xm.data() + std::size_t(y) * w,
+                                           ym.data() + std::size_t(y) * w,
+                                           expected.data() + std::size_t(y) * w * channels, w, flag);
+            ASSERT_EQ(actual, expected) << channels << " channels, flag " << flag << ", roi at " << roi.X;
+        }
+}
+
+TEST(RemapVectorRows, RadialTablesOverWholeRowsEqualThePerPixelCode) {
+    for (int channels : {1, 3, 4}) CompareRadialFrame<uint8_t>(channels);
+    CompareRadialFrame<uint16_t>(1);
+}
+
 // ---- warps: the vector coordinate rows against coordinates computed point by point -----------
 
 template <class T>
