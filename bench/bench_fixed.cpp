@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "filters/neighbourhood/PXFixedFilter.h"
+#include "platform/kernels/FixedFilters.h"
 #include "platform/threads/PXBandPool.h"
 
 #ifdef PIXORA_HAVE_OPENCV
@@ -98,41 +99,66 @@ void BandCopy(benchmark::State& state, int channels, int threads) {
     pool.SetThreadCount(1);
 }
 
-// The pool's two hand-overs on 2 threads, per Run: how long after task 0 starts on the caller
-// task 1 starts on the worker (the worker's wake-up), and how long after task 1 ends the caller
-// returns from Run (the caller's wake-up: it has run out of tasks and waits for the worker).
-// Task 0 waits for task 1 to begin, task 1 works 20 us so that the caller is waiting when it
-// ends. Arg 0: back to back with the previous Run; arg 1: the worker has slept 2 ms since, as
-// between frames. Counters: minimum and median over the iterations, in microseconds.
+// The kernel alone in the same bands, without the filter around it (no frame from the pool, no
+// copy of the frame's border): what is left of Bands2 / Single when only the kernel is cut.
+void BandKernel(benchmark::State& state, kernels::TFixedKernel kernel, int channels, int threads) {
+    const int rowSamples = KWidth * channels;
+    std::vector<uint8_t> src(std::size_t(rowSamples) * KHeight), dst(src.size(), 0);
+    std::mt19937 random(3);
+    for (uint8_t& v : src) v = uint8_t(random() >> 24);
+    const ConstView<uint8_t> in{src.data(), rowSamples, KWidth, KHeight, channels};
+    const View<uint8_t> out{dst.data(), rowSamples, KWidth, KHeight, channels};
+    const int reach = kernels::FixedKernelReach(kernel);
+    const TRect rect = kernels::FixedKernelRect({0, 0, KWidth, KHeight}, KWidth, KHeight, reach);
+    TBandPool& pool = TBandPool::Instance();
+    pool.SetThreadCount(threads);
+    const auto band = [&](int y, int h) { kernels::FixedFilter(in, out, TRect{rect.X, y, rect.Width, h}, kernel); };
+    const std::function<void(int, int)> bandFunction(std::ref(band));
+    RunBands(&pool, rect.Y, rect.Height, rowSamples, 65536, bandFunction);
+    for (auto _ : state) {
+        RunBands(&pool, rect.Y, rect.Height, rowSamples, 65536, bandFunction);
+        benchmark::ClobberMemory();
+    }
+    pool.SetThreadCount(1);
+}
+
+// The pool's two hand-overs on 2 threads, per Run of 2 tasks: how long after one task starts the
+// other starts on the other thread (the worker's wake-up), and how long after the worker's task
+// ends the caller returns from Run (the caller's wake-up: it has run out of tasks and waits for
+// the worker). Each task waits until both have begun; the worker's then works 20 us so that the
+// caller is waiting when it ends. Arg 0: back to back with the previous Run; arg 1: the worker
+// has been idle 2 ms since, as between frames. Counters: minimum and median over the
+// iterations, in microseconds.
 void BandWakeLatency(benchmark::State& state) {
     TBandPool& pool = TBandPool::Instance();
     pool.SetThreadCount(2);
     const bool rested = state.range(0) == 1;
     using TClock = std::chrono::steady_clock;
-    std::atomic<bool> started{false};
-    TClock::time_point callerAt, workerAt, workerDone;
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<bool> started[2];
+    TClock::time_point startAt[2], workerDone;
     const std::function<void(int)> task = [&](int index) {
-        if (index == 1) {
-            workerAt = TClock::now();
-            started.store(true, std::memory_order_release);
-            while (TClock::now() - workerAt < std::chrono::microseconds(20)) {
+        startAt[index] = TClock::now();
+        started[index].store(true, std::memory_order_release);
+        while (!started[1 - index].load(std::memory_order_acquire)) {
+        }
+        if (std::this_thread::get_id() != caller) {
+            while (TClock::now() - startAt[index] < std::chrono::microseconds(20)) {
             }
             workerDone = TClock::now();
-            return;
-        }
-        callerAt = TClock::now();
-        while (!started.load(std::memory_order_acquire)) {
         }
     };
     std::vector<double> wake, back;
     for (auto _ : state) {
         state.PauseTiming();
         if (rested) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        started.store(false);
+        started[0].store(false);
+        started[1].store(false);
         state.ResumeTiming();
         pool.Run(2, task);
         const TClock::time_point returned = TClock::now();
-        wake.push_back(std::chrono::duration<double, std::micro>(workerAt - callerAt).count());
+        const auto gap = startAt[1] > startAt[0] ? startAt[1] - startAt[0] : startAt[0] - startAt[1];
+        wake.push_back(std::chrono::duration<double, std::micro>(gap).count());
         back.push_back(std::chrono::duration<double, std::micro>(returned - workerDone).count());
     }
     for (auto* v : {&wake, &back}) std::sort(v->begin(), v->end());
@@ -220,6 +246,13 @@ void RegisterBandLimits() {
     for (int threads : {1, 2})
         benchmark::RegisterBenchmark((std::string("FixedBands/Compute/") + (threads == 1 ? "Single" : "Bands2")).c_str(),
                                      BandCompute, threads)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    for (int threads : {1, 2})
+        benchmark::RegisterBenchmark((std::string("FixedBands/KernelOnly/SobelVert/") +
+                                      (threads == 1 ? "Single" : "Bands2") + "/Gray8/1920x1080")
+                                         .c_str(),
+                                     BandKernel, kernels::TFixedKernel::SobelVert, 1, threads)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
     benchmark::RegisterBenchmark("FixedBands/WakeLatency", BandWakeLatency)
