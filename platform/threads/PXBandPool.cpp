@@ -2,8 +2,10 @@
 #include "platform/threads/PXBandPool.h"
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "platform/base/PXErrors.h"
@@ -26,6 +28,25 @@ void RunInline(int taskCount, const std::function<void(int)>& task) {
         }
     }
     if (error) std::rethrow_exception(error);
+}
+
+// Polls done() until it holds or KStayAwakeMicroseconds have passed; returns done()'s last value.
+// The processor is offered to other runnable threads between rounds of polling, so that on a
+// busy machine the thread being waited for is not kept off it by the waiting one.
+template <class TDone>
+bool StayAwakeUntil(TDone done) noexcept {
+    using TClock = std::chrono::steady_clock;
+    const TClock::time_point end = TClock::now() + std::chrono::microseconds(TBandPool::KStayAwakeMicroseconds);
+    for (;;) {
+        for (int i = 0; i < 16; ++i) {
+            if (done()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+        if (TClock::now() >= end) return done();
+        sched_yield();
+    }
 }
 
 }  // namespace
@@ -127,6 +148,13 @@ void TBandPool::WorkerLoop() {
     std::unique_lock lock(FLock);
     for (;;) {
         TJobSlot* slot = nullptr;
+        if (!FQuit && FindPendingSlot() == nullptr) {
+            // Watch for the next job before sleeping; the wait below checks again under the lock.
+            const std::uint64_t seen = FJobsPublished.load(std::memory_order_relaxed);
+            lock.unlock();
+            StayAwakeUntil([&] { return FJobsPublished.load(std::memory_order_acquire) != seen; });
+            lock.lock();
+        }
         FWorkAvailable.wait(lock, [&] { return FQuit || (slot = FindPendingSlot()) != nullptr; });
         if (FQuit) return;
         ++slot->Helpers;
@@ -169,6 +197,7 @@ void TBandPool::Run(int taskCount, const std::function<void(int index)>& task) {
         slot->Failed.store(false, std::memory_order_relaxed);
         ++FActiveJobs;
         workerCount = FWorkerCount;
+        FJobsPublished.fetch_add(1, std::memory_order_release);
     }
     // Wake only as many workers as there are tasks beyond the caller's first.
     if (taskCount - 1 >= workerCount)
@@ -181,6 +210,8 @@ void TBandPool::Run(int taskCount, const std::function<void(int index)>& task) {
     RunTasks(*slot);
     tActivePool = outerPool;
 
+    // Every index is handed out: the workers still inside are finishing their last tasks.
+    StayAwakeUntil([&] { return slot->Helpers.load(std::memory_order_acquire) == 0; });
     std::exception_ptr error;
     {
         std::unique_lock lock(FLock);

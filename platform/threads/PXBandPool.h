@@ -47,11 +47,18 @@ public:
 // further caller waits for a free slot. Run makes no heap allocation once the workers exist
 // (they start at the first Run that can use them), except to carry an exception.
 //
+// Waking a sleeping thread can cost far more than a band of a cheap filter (on a virtual machine
+// whose idle processor has halted, tens to hundreds of microseconds), so a worker that runs out
+// of jobs watches for the next one for a short while (KStayAwake) before it sleeps, and a caller
+// whose tasks are all handed out watches for the workers to leave for as long before it sleeps.
+// Frames that run filters back to back then find the workers awake.
+//
 // A task that itself calls Run on the same pool gets its tasks run inline on its own thread:
 // nested jobs never wait for the pool, so they cannot deadlock it.
 class TBandPool final : public IBandExecutor {
 public:
     static constexpr int KJobSlots = 8;
+    static constexpr int KStayAwakeMicroseconds = 100;
 
     // The pool shared by every component; it starts with std::thread::hardware_concurrency()
     // threads (at least 1).
@@ -78,7 +85,7 @@ private:
         int Count = 0;
         int Chunk = 1;                  // indices a thread takes at once
         std::atomic<std::int64_t> Next{0};  // next task index to hand out (64-bit: never wraps)
-        int Helpers = 0;                // workers inside the slot (guarded by FLock)
+        std::atomic<int> Helpers{0};    // workers inside the slot (changed under FLock)
         std::atomic<bool> Failed{false};
         std::exception_ptr Error;       // written by the thread that set Failed first
     };
@@ -101,6 +108,7 @@ private:
     bool FPaused = false;  // SetThreadCount is replacing the workers; no new jobs start
     int FActiveJobs = 0;
     int FWorkerCount = 0;  // FWorkers.size(), readable under FLock
+    std::atomic<std::uint64_t> FJobsPublished{0};  // counts Runs that published a job
     std::array<TJobSlot, KJobSlots> FSlots;
 };
 

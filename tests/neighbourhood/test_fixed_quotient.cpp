@@ -4,6 +4,7 @@
 // float products; both must give the integer result on every sum the samples can produce.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -109,6 +110,48 @@ TEST(FixedFilterQuotient, SixteenBitDividedMasksRoundEverySumLikeIntegerDivision
     ExpectExactQuotients<uint16_t>(KGauss5, 211, 97, 2);
     ExpectExactQuotients<uint16_t>(KLowpass3, 211, 97, 2);
     ExpectExactQuotients<uint16_t>(KLowpass5, 211, 97, 2);
+}
+
+// The 8-bit 5 x 5 Gauss on one, three and four channels, on every level, over rectangles whose
+// widths end at every position of a vector step and cross the pieces a row is cut into, placed
+// away from the frame's left edge: every sample of the rectangle matches the integer sum, the
+// fourth channel and everything outside the rectangle keep what the output held.
+TEST(FixedFilterQuotient, EightBitGauss5x5OnEveryChannelCountWidthAndLevel) {
+    std::mt19937 random(5);
+    const int widths[] = {1, 2, 3, 7, 8, 9, 10, 11, 12, 13, 31, 32, 33, 63, 64, 65, 127, 170, 171, 172, 255, 300, 513, 700};
+    for (const int channels : {1, 3, 4}) {
+        for (const int rw : widths) {
+            const int width = rw + 9, height = 9;
+            const TRect r{3, 2, rw, 5};
+            std::vector<uint8_t> in(std::size_t(width) * height * channels);
+            const bool bright = rw % 2 == 1;
+            for (uint8_t& v : in) v = uint8_t(bright ? 255 - random() % 20 : random() % 256);
+            const ConstView<uint8_t> src{in.data(), width * channels, width, height, channels};
+            std::vector<uint8_t> expected(in.size(), 77);
+            for (int y = r.Y; y < r.Y + r.Height; ++y)
+                for (int x = r.X; x < r.X + r.Width; ++x)
+                    for (int c = 0; c < std::min(channels, 3); ++c) {
+                        long long sum = 0;
+                        for (int ky = 0; ky < 5; ++ky)
+                            for (int kx = 0; kx < 5; ++kx)
+                                sum += (long long)KGauss5.Weights[std::size_t(ky * 5 + kx)] *
+                                       in[std::size_t(((y - 2 + ky) * width + (x - 2 + kx)) * channels + c)];
+                        expected[std::size_t((y * width + x) * channels + c)] =
+                            uint8_t(std::min<long long>((sum + 285) / 571, 255));
+                    }
+            for (const TIsa level : {TIsa::Avx512, TIsa::Avx2, TIsa::Baseline}) {
+                const TIsaLimit limit(level);
+                std::vector<uint8_t> out(in.size(), 77);
+                ASSERT_TRUE(kernels::FixedFilter<uint8_t>(
+                    src, View<uint8_t>{out.data(), width * channels, width, height, channels}, r,
+                    TFixedKernel::Gauss5x5));
+                for (std::size_t i = 0; i < out.size(); ++i)
+                    ASSERT_EQ(int(out[i]), int(expected[i]))
+                        << "level " << int(level) << ", " << channels << " channels, width " << rw << ", sample "
+                        << i % std::size_t(width * channels) << " of row " << i / std::size_t(width * channels);
+            }
+        }
+    }
 }
 
 // A flat field at the maximum: the largest sum the mask can form comes back as the maximum.

@@ -179,6 +179,37 @@ TEST(BandPool, CallerAndWorkersRunTasksAtTheSameTime) {
     EXPECT_EQ(threads.count(std::this_thread::get_id()), 1u);
 }
 
+TEST(BandPool, WorkersPickUpJobsWhetherStillAwakeOrAsleep) {
+    // Runs back to back find the worker still watching for work; after a pause longer than it
+    // stays awake it has gone to sleep and must be woken. Either way both tasks of every Run
+    // meet (so both threads took part) and each runs once; a pool destroyed right after a Run,
+    // while its worker still watches, stops.
+    for (int round = 0; round < 3; ++round) {
+        TBandPool pool(2);
+        for (int run = 0; run < 60; ++run) {
+            if (run % 20 == 19)
+                std::this_thread::sleep_for(std::chrono::microseconds(TBandPool::KStayAwakeMicroseconds * 5));
+            std::mutex lock;
+            std::condition_variable arrived;
+            int present = 0;
+            std::atomic<int> hits[2] = {0, 0};
+            std::atomic<int> met{0};
+            std::set<std::thread::id> threads;
+            pool.Run(2, [&](int i) {
+                hits[i].fetch_add(1);
+                std::unique_lock guard(lock);
+                threads.insert(std::this_thread::get_id());
+                ++present;
+                arrived.notify_all();
+                if (arrived.wait_for(guard, std::chrono::seconds(30), [&] { return present == 2; })) met.fetch_add(1);
+            });
+            ASSERT_EQ(met.load(), 2) << "round " << round << ", run " << run;
+            ASSERT_EQ(threads.size(), 2u) << "round " << round << ", run " << run;
+            ASSERT_EQ(hits[0].load() + 10 * hits[1].load(), 11) << "round " << round << ", run " << run;
+        }
+    }
+}
+
 TEST(BandPool, FirstExceptionIsRethrownAfterAllTasksRan) {
     TBandPool pool(3);
     std::atomic<int> ran{0};
