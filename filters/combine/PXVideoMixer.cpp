@@ -2,9 +2,9 @@
 #include "filters/combine/PXVideoMixer.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
+#include "platform/kernels/View.h"
 #include "platform/registry/PXRegistry.h"
 #include "platform/threads/PXBandPool.h"
 
@@ -20,24 +20,6 @@ constexpr std::size_t KChunkBytes = 32 * 1024;
 // The formats the composition works in; any other stream format is treated as vfRGB24.
 TPXVideoFormat CompositionFormat(TPXVideoFormat format) {
     return format == vfRGB24 || format == vfRGBA32 || format == vfGray8 || format == vfGray16 ? format : vfRGB24;
-}
-
-// Copies the canvas rows and row parts outside `rect` (in pixels of `bytes` bytes) from one
-// block to another of the same layout.
-void CopyAroundRect(const uint8_t* from, uint8_t* to, std::ptrdiff_t step, int height, const TRect& rect, int bytes) {
-    const std::size_t rowBytes = std::size_t(step);
-    const std::size_t leftBytes = std::size_t(rect.X) * std::size_t(bytes);
-    const std::size_t rightAt = std::size_t(rect.X + rect.Width) * std::size_t(bytes);
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* src = from + std::ptrdiff_t(y) * step;
-        uint8_t* dst = to + std::ptrdiff_t(y) * step;
-        if (y < rect.Y || y >= rect.Y + rect.Height) {
-            std::memcpy(dst, src, rowBytes);
-            continue;
-        }
-        if (leftBytes > 0) std::memcpy(dst, src, leftBytes);
-        if (rightAt < rowBytes) std::memcpy(dst + rightAt, src + rightAt, rowBytes - rightAt);
-    }
 }
 
 }  // namespace
@@ -269,20 +251,22 @@ void TPXVideoMixer::DrawChannel(IPXImageBuffer& canvas, const IPXImageBuffer& fr
     // the copy), and only the canvas around the rectangle is copied. 32-bit canvases are
     // composited in place first and take the copy.
     IPXImageBuffer shared;
+    uint8_t* canvasAt = nullptr;
     const uint8_t* canvasFrom = nullptr;
-    uint8_t* canvasTo = nullptr;
     if (format != vfRGBA32 && canvas->IsShared()) {
         shared = TPXImageBuffer::CreateCopy(canvas);
         const uint8_t* from = shared->GetReadPointer();
         uint8_t* to = canvas->GetWritePointer();
-        CopyAroundRect(from, to, canvasStep, canvas->GetHeight(), {left, top, size.Width, size.Height}, bytes);
+        // Pixels of `bytes` one-byte samples, whatever the format.
+        const int width = canvas->GetWidth(), height = canvas->GetHeight();
+        CopyAroundRect<uint8_t>({from, canvasStep, width, height, bytes}, {to, canvasStep, width, height, bytes},
+                                {left, top, size.Width, size.Height}, 0, height, false);
+        canvasAt = to + rectAt;
         canvasFrom = from + rectAt;
-        canvasTo = to + rectAt;
     } else {
-        canvasTo = canvas->GetModifyPointer() + rectAt;
-        canvasFrom = canvasTo;
+        canvasAt = canvas->GetModifyPointer() + rectAt;
+        canvasFrom = canvasAt;
     }
-    uint8_t* const canvasAt = canvasTo;
     const std::ptrdiff_t frameStep = frame->GetLineSize();
     const uint8_t* const frameAt = frame->GetReadPointer() + std::ptrdiff_t(sy) * frameStep + std::ptrdiff_t(sx) * bytes;
 
