@@ -90,13 +90,18 @@ void TBandPool::SetThreadCount(int n) {
 }
 
 void TBandPool::StartWorkers(int workerCount) {
+    // No job is in a slot here (the first start, or paused by StopWorkers): the shares can be
+    // replaced.
+    for (auto& slot : FSlots) slot.Shares = std::make_unique<TShare[]>(static_cast<std::size_t>(workerCount) + 1);
     FWorkers.reserve(static_cast<std::size_t>(workerCount));
-    for (int i = 0; i < workerCount; ++i) FWorkers.emplace_back([this] { WorkerLoop(); });
+    for (int i = 0; i < workerCount; ++i) FWorkers.emplace_back([this, i] { WorkerLoop(i + 1); });
     {
         std::lock_guard lock(FLock);
         FWorkerCount = workerCount;
+        FPaused = false;
     }
     FWorkersStarted.store(true, std::memory_order_release);
+    FSlotChanged.notify_all();  // callers held back while the workers were replaced
 }
 
 void TBandPool::StopWorkers() {
@@ -109,40 +114,43 @@ void TBandPool::StopWorkers() {
     FWorkAvailable.notify_all();
     for (auto& worker : FWorkers) worker.join();
     FWorkers.clear();
-    {
-        std::lock_guard lock(FLock);
-        FWorkerCount = 0;
-        FQuit = false;
-        FPaused = false;
-    }
-    FSlotChanged.notify_all();
+    // New jobs stay held back (FPaused) until StartWorkers has cut the shares for the new workers.
+    std::lock_guard lock(FLock);
+    FWorkerCount = 0;
+    FQuit = false;
 }
 
 TBandPool::TJobSlot* TBandPool::FindPendingSlot() noexcept {
     for (auto& slot : FSlots)
-        if (slot.Task && slot.Next.load(std::memory_order_relaxed) < slot.Count) return &slot;
+        if (slot.Task && slot.Left.load(std::memory_order_relaxed) > 0) return &slot;
     return nullptr;
 }
 
-void TBandPool::RunTasks(TJobSlot& slot) noexcept {
+void TBandPool::RunTasks(TJobSlot& slot, int own) noexcept {
     const std::function<void(int)>& task = *slot.Task;
-    const int count = slot.Count;
     const int chunk = slot.Chunk;
-    for (;;) {
-        const std::int64_t first = slot.Next.fetch_add(chunk, std::memory_order_relaxed);
-        if (first >= count) break;
-        const int last = static_cast<int>(std::min<std::int64_t>(count, first + chunk));
-        for (int index = static_cast<int>(first); index < last; ++index) {
-            try {
-                task(index);
-            } catch (...) {
-                if (!slot.Failed.exchange(true, std::memory_order_relaxed)) slot.Error = std::current_exception();
+    const int shares = slot.ShareCount;
+    // A share of a thread the job was not cut for (a worker started after it) is nobody's own.
+    const int first = own < shares ? own : 0;
+    for (int k = 0; k < shares && slot.Left.load(std::memory_order_relaxed) > 0; ++k) {
+        TShare& share = slot.Shares[static_cast<std::size_t>((first + k) % shares)];
+        for (;;) {
+            const std::int64_t begin = share.Next.fetch_add(chunk, std::memory_order_relaxed);
+            if (begin >= share.End) break;
+            const int end = static_cast<int>(std::min<std::int64_t>(share.End, begin + chunk));
+            slot.Left.fetch_sub(end - static_cast<int>(begin), std::memory_order_relaxed);
+            for (int index = static_cast<int>(begin); index < end; ++index) {
+                try {
+                    task(index);
+                } catch (...) {
+                    if (!slot.Failed.exchange(true, std::memory_order_relaxed)) slot.Error = std::current_exception();
+                }
             }
         }
     }
 }
 
-void TBandPool::WorkerLoop() {
+void TBandPool::WorkerLoop(int share) {
     tActivePool = this;
     pthread_setname_np(pthread_self(), "PXBandPool");
     std::unique_lock lock(FLock);
@@ -159,7 +167,7 @@ void TBandPool::WorkerLoop() {
         if (FQuit) return;
         ++slot->Helpers;
         lock.unlock();
-        RunTasks(*slot);
+        RunTasks(*slot, share);
         lock.lock();
         // The caller may be waiting for the last helper to leave.
         if (--slot->Helpers == 0) FSlotChanged.notify_all();
@@ -192,8 +200,15 @@ void TBandPool::Run(int taskCount, const std::function<void(int index)>& task) {
         });
         slot->Task = &task;
         slot->Count = taskCount;
-        slot->Chunk = std::max(1, taskCount / ((FWorkerCount + 1) * 8));
-        slot->Next.store(0, std::memory_order_relaxed);
+        const int shares = FWorkerCount + 1;
+        slot->Chunk = std::max(1, taskCount / (shares * 8));
+        slot->ShareCount = shares;
+        for (int i = 0; i < shares; ++i) {
+            TShare& share = slot->Shares[static_cast<std::size_t>(i)];
+            share.Next.store(static_cast<std::int64_t>(taskCount) * i / shares, std::memory_order_relaxed);
+            share.End = static_cast<int>(static_cast<std::int64_t>(taskCount) * (i + 1) / shares);
+        }
+        slot->Left.store(taskCount, std::memory_order_relaxed);
         slot->Failed.store(false, std::memory_order_relaxed);
         ++FActiveJobs;
         workerCount = FWorkerCount;
@@ -207,7 +222,7 @@ void TBandPool::Run(int taskCount, const std::function<void(int index)>& task) {
 
     const TBandPool* const outerPool = tActivePool;
     tActivePool = this;
-    RunTasks(*slot);
+    RunTasks(*slot, 0);
     tActivePool = outerPool;
 
     // Every index is handed out: the workers still inside are finishing their last tasks.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -38,10 +39,13 @@ public:
 
 // The thread pool of multi-core bands. Components use the one process-wide Instance().
 //
-// A Run publishes its job in one of a fixed number of job slots; the pool's workers and the
-// calling thread take task indices from the slot's atomic counter until none are left (in
-// chunks of about an eighth of a thread's share, so that many small tasks do not make every
-// thread fight over the counter, while uneven tasks still balance out), and the
+// A Run publishes its job in one of a fixed number of job slots. The task indices are cut into
+// one contiguous share per thread of the pool (the caller takes the first, worker i share
+// i + 1); each thread takes indices from its own share's atomic counter (in chunks of about an
+// eighth of a share, so that many small tasks do not make every thread fight over a counter),
+// then helps with the other shares until none is left, so that uneven tasks and late threads
+// still balance out. Frame after frame the same rows of a frame thus tend to go to the same
+// thread, and its output lines stay in that core's cache instead of moving between cores. The
 // caller returns when every thread that entered the slot has left it. Up to KJobSlots callers
 // (different filter threads) run jobs at the same time and the workers share out among them; a
 // further caller waits for a free slot. Run makes no heap allocation once the workers exist
@@ -80,20 +84,31 @@ public:
     void Run(int taskCount, const std::function<void(int index)>& task) override;
 
 private:
+    // One thread's share of a job's task indices: Next is the next index to hand out (64-bit:
+    // never wraps), End the share's end.
+    struct alignas(64) TShare {
+        std::atomic<std::int64_t> Next{0};
+        int End = 0;
+    };
     struct alignas(64) TJobSlot {
         const std::function<void(int)>* Task = nullptr;  // non-null while the slot holds a job
         int Count = 0;
         int Chunk = 1;                  // indices a thread takes at once
-        std::atomic<std::int64_t> Next{0};  // next task index to hand out (64-bit: never wraps)
+        int ShareCount = 0;             // shares in use: the threads of the pool when published
+        std::unique_ptr<TShare[]> Shares;  // one per thread of the pool, sized when workers start
+        std::atomic<std::int64_t> Left{0};  // indices not yet handed out, across the shares
         std::atomic<int> Helpers{0};    // workers inside the slot (changed under FLock)
         std::atomic<bool> Failed{false};
         std::exception_ptr Error;       // written by the thread that set Failed first
     };
 
-    void WorkerLoop();
-    void StartWorkers(int workerCount);  // FResizeLock held
-    void StopWorkers();                  // FResizeLock held
-    static void RunTasks(TJobSlot& slot) noexcept;
+    void WorkerLoop(int share);
+    // Both with FResizeLock held. StopWorkers waits for running jobs and holds new ones back;
+    // StartWorkers cuts every slot's shares for its workers and lets jobs start again.
+    void StartWorkers(int workerCount);
+    void StopWorkers();
+    // Runs tasks of the slot, from share `own` first, then from the others.
+    static void RunTasks(TJobSlot& slot, int own) noexcept;
     TJobSlot* FindPendingSlot() noexcept;  // FLock held
 
     mutable std::mutex FResizeLock;  // serialises SetThreadCount and worker start

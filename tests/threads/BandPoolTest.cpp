@@ -210,6 +210,87 @@ TEST(BandPool, WorkersPickUpJobsWhetherStillAwakeOrAsleep) {
     }
 }
 
+TEST(BandPool, EachThreadRunsItsOwnShareFrameAfterFrame) {
+    // 2 tasks per thread (one at a time each): thread p's share is tasks 2p and 2p + 1, the
+    // caller's share 0. Every first task of a share waits until all first tasks have begun,
+    // every second task until all second tasks have: that completes only if each thread starts
+    // on its own share and goes on with it before helping elsewhere (threads taking tasks from
+    // the front of one counter would have the first two tasks waiting for two different rounds).
+    // The same worker must get the same share in every run.
+    for (const int threads : {2, 3}) {
+        TBandPool pool(threads);
+        const int count = 2 * threads;
+        std::vector<std::thread::id> owner(static_cast<std::size_t>(threads));
+        for (int run = 0; run < 20; ++run) {
+            std::mutex lock;
+            std::condition_variable arrived;
+            int present[2] = {0, 0};
+            std::atomic<int> met{0};
+            std::vector<std::thread::id> ranOn(static_cast<std::size_t>(count));
+            pool.Run(count, [&](int i) {
+                std::unique_lock guard(lock);
+                ranOn[static_cast<std::size_t>(i)] = std::this_thread::get_id();
+                const int round = i % 2;
+                ++present[round];
+                arrived.notify_all();
+                if (arrived.wait_for(guard, std::chrono::seconds(30), [&] { return present[round] == threads; }))
+                    met.fetch_add(1);
+            });
+            ASSERT_EQ(met.load(), count) << threads << " threads, run " << run;
+            EXPECT_EQ(ranOn[0], std::this_thread::get_id()) << threads << " threads, run " << run;
+            std::set<std::thread::id> distinct;
+            for (int p = 0; p < threads; ++p) {
+                const std::thread::id first = ranOn[static_cast<std::size_t>(2 * p)];
+                EXPECT_EQ(ranOn[static_cast<std::size_t>(2 * p + 1)], first) << threads << " threads, run " << run << ", share " << p;
+                if (run == 0) owner[static_cast<std::size_t>(p)] = first;
+                EXPECT_EQ(first, owner[static_cast<std::size_t>(p)]) << threads << " threads, run " << run << ", share " << p;
+                distinct.insert(first);
+            }
+            EXPECT_EQ(distinct.size(), static_cast<std::size_t>(threads)) << threads << " threads, run " << run;
+        }
+    }
+}
+
+TEST(BandPool, CallerFinishesTheJobAloneWhenNoWorkerComes) {
+    // A worker busy with another caller's job cannot start on a new one: the second caller
+    // takes the worker's share too and returns without waiting for it.
+    TBandPool pool(2);
+    std::mutex lock;
+    std::condition_variable changed;
+    bool workerHeld = false, release = false;
+    std::thread first([&] {
+        pool.Run(2, [&](int i) {
+            if (i != 1) return;
+            std::unique_lock guard(lock);
+            workerHeld = true;
+            changed.notify_all();
+            changed.wait_for(guard, std::chrono::seconds(30), [&] { return release; });
+        });
+    });
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(30), [&] { return workerHeld; }));
+    }
+    // Task 1 of the first job is held on some thread; whichever it is, the other thread may be
+    // the first caller, which waits for it. Either way this caller can count only on itself.
+    std::vector<std::atomic<int>> hits(64);
+    std::set<std::thread::id> ranOn;
+    std::mutex ranLock;
+    pool.Run(64, [&](int i) {
+        hits[static_cast<std::size_t>(i)].fetch_add(1);
+        std::lock_guard guard(ranLock);
+        ranOn.insert(std::this_thread::get_id());
+    });
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(hits[static_cast<std::size_t>(i)].load(), 1) << "index " << i;
+    EXPECT_EQ(ranOn.count(std::this_thread::get_id()), 1u);
+    {
+        std::lock_guard guard(lock);
+        release = true;
+    }
+    changed.notify_all();
+    first.join();
+}
+
 TEST(BandPool, FirstExceptionIsRethrownAfterAllTasksRan) {
     TBandPool pool(3);
     std::atomic<int> ran{0};
