@@ -258,12 +258,24 @@ PIXORA_NBH_INLINE void AverageIntegerBand(ConstView<T> src, View<T> dst, TRect r
     for (int y = r.Y; y < r.Y + r.Height; ++y) {
         const int top = y - w.AnchorY;
         if (y == r.Y) {
+            // The band's first window: each vector of column sums adds up its kh rows in a
+            // register (a band is often only a few times kh rows high, so this start counts).
             nbh::WindowRows(rows, src, top, kh);
-            std::fill_n(column, used, S(0));
-            for (int k = 0; k < kh; ++k) {
-                const T* row = rows[k] + map.Shift;
-                for (std::ptrdiff_t j = map.Begin; j < map.End; ++j) column[j] = S(column[j] + S(row[j]));
-                for (const auto& [padded, source] : map.Border) column[padded] = S(column[padded] + S(rows[k][source]));
+            std::ptrdiff_t j = map.Begin;
+            for (; j + VL <= map.End; j += VL) {
+                VU sum = nbh::WidenLoad<VU>(rows[0] + map.Shift + j);
+                for (int k = 1; k < kh; ++k) sum += nbh::WidenLoad<VU>(rows[k] + map.Shift + j);
+                nbh::Store(column + j, sum);
+            }
+            for (; j < map.End; ++j) {
+                S sum = S(rows[0][map.Shift + j]);
+                for (int k = 1; k < kh; ++k) sum = S(sum + S(rows[k][map.Shift + j]));
+                column[j] = sum;
+            }
+            for (const auto& [padded, source] : map.Border) {
+                S sum = S(rows[0][source]);
+                for (int k = 1; k < kh; ++k) sum = S(sum + S(rows[k][source]));
+                column[padded] = sum;
             }
         } else {
             // One row enters the window, one leaves it (modulo the lane width; the sums stay exact).
@@ -341,9 +353,15 @@ PIXORA_NBH_INLINE void ExtremeBand(ConstView<T> src, View<T> dst, TRect r, const
     thread_local std::vector<const T*> rowArea;
     thread_local nbh::TColumnMap map;
     nbh::MakeColumnMap(map, pad, src.Width, channels);
-    T* column = nbh::Scratch(area, std::size_t(used));
+    // Two padded rows: the horizontal pass of row y - 1 runs after the vertical pass of row y,
+    // so that it reads a row whose stores have long left the store buffer.
+    const std::ptrdiff_t pitch = nbh::AlignedPitch<T>(used);
+    T* const columns = nbh::Scratch(area, std::size_t(pitch) * 2);
     const T** rows = nbh::Scratch(rowArea, std::size_t(kh));
-    for (int y = r.Y; y < r.Y + r.Height; ++y) {
+    const int end = r.Y + r.Height;
+    for (int y = r.Y; y <= end; ++y) {
+      if (y < end) {
+        T* const column = columns + (y & 1) * pitch;
         nbh::WindowRows(rows, src, y - w.AnchorY, kh);
         std::ptrdiff_t j = map.Begin;
         for (; j + VL <= map.End; j += VL) {
@@ -361,7 +379,10 @@ PIXORA_NBH_INLINE void ExtremeBand(ConstView<T> src, View<T> dst, TRect r, const
             for (int k = 1; k < kh; ++k) m = Pick<IsMin>(m, rows[k][source]);
             column[padded] = m;
         }
-        T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
+      }
+      if (y > r.Y) {
+        const T* const column = columns + ((y - 1) & 1) * pitch;
+        T* out = dst.Row(y - 1) + std::ptrdiff_t(r.X) * channels;
         std::ptrdiff_t i = 0;
         for (; i + VL <= samples; i += VL) {
             V m = nbh::Load<V>(column + i);
@@ -373,6 +394,7 @@ PIXORA_NBH_INLINE void ExtremeBand(ConstView<T> src, View<T> dst, TRect r, const
             for (int kx = 1; kx < kw; ++kx) m = Pick<IsMin>(m, column[i + std::ptrdiff_t(kx) * channels]);
             out[i] = m;
         }
+      }
     }
 }
 

@@ -74,17 +74,6 @@ float LeastAboveThreshold(float threshold, float MAX) noexcept {
     return m;
 }
 
-// VL samples at p widened to 32-bit lanes, written as a lane loop that GCC turns into one
-// zero-extending load (its vector conversion from narrow samples goes one lane at a time).
-template <class VI, class T>
-PIXORA_NBH_INLINE VI WidenLoad(const T* p) noexcept {
-    constexpr int VL = int(sizeof(VI) / sizeof(int32_t));
-    VI v;
-#pragma GCC unroll 16
-    for (int l = 0; l < VL; ++l) v[l] = int32_t(p[l]);
-    return v;
-}
-
 // Column pass over NV vectors of samples: rows[k] + i is padded window row k (source samples) at
 // the block's first sample. Lanes widen the samples to 32-bit integers; the sum of a pair is an
 // integer that float holds exactly, so float(a + b) is float(a) + float(b). N is the window
@@ -100,9 +89,9 @@ PIXORA_NBH_INLINE void ColumnSums(const T* const* rows, std::ptrdiff_t i, const 
     if constexpr (M == TMode::UnsharpSum) {
         // Sums of integers: exact while MAX × Width × Height < 2^24, in int32 as in float.
         VI sum[NV];
-        for (int v = 0; v < NV; ++v) sum[v] = WidenLoad<VI>(rows[0] + i + v * VL);
+        for (int v = 0; v < NV; ++v) sum[v] = nbh::WidenLoad<VI>(rows[0] + i + v * VL);
         for (int k = 1; k < height; ++k)
-            for (int v = 0; v < NV; ++v) sum[v] = sum[v] + WidenLoad<VI>(rows[k] + i + v * VL);
+            for (int v = 0; v < NV; ++v) sum[v] = sum[v] + nbh::WidenLoad<VI>(rows[k] + i + v * VL);
         for (int v = 0; v < NV; ++v) acc[v] = __builtin_convertvector(sum[v], VF);
     } else {
         const int m = height / 2;
@@ -111,7 +100,7 @@ PIXORA_NBH_INLINE void ColumnSums(const T* const* rows, std::ptrdiff_t i, const 
             const T* a = rows[k] + i;
             const T* b = rows[height - 1 - k] + i;
             for (int v = 0; v < NV; ++v) {
-                const VF t = nbh::Mul(g, __builtin_convertvector(WidenLoad<VI>(a + v * VL) + WidenLoad<VI>(b + v * VL), VF));
+                const VF t = nbh::Mul(g, __builtin_convertvector(nbh::WidenLoad<VI>(a + v * VL) + nbh::WidenLoad<VI>(b + v * VL), VF));
                 acc[v] = k == 0 ? t : acc[v] + t;
             }
         }
@@ -119,7 +108,7 @@ PIXORA_NBH_INLINE void ColumnSums(const T* const* rows, std::ptrdiff_t i, const 
             const VF g = VF{} + p.Y[m];
             const T* a = rows[m] + i;
             for (int v = 0; v < NV; ++v) {
-                const VF t = nbh::Mul(g, __builtin_convertvector(WidenLoad<VI>(a + v * VL), VF));
+                const VF t = nbh::Mul(g, __builtin_convertvector(nbh::WidenLoad<VI>(a + v * VL), VF));
                 acc[v] = m == 0 ? t : acc[v] + t;
             }
         }
@@ -144,7 +133,7 @@ PIXORA_NBH_INLINE void ColumnSumsGroup(const T* const* rows, std::ptrdiff_t i, c
     for (int v = 0; v < NV; ++v) {
         VF f[N + G - 1];
 #pragma GCC unroll 32
-        for (int j = 0; j < N + G - 1; ++j) f[j] = __builtin_convertvector(WidenLoad<VI>(rows[j] + i + v * VL), VF);
+        for (int j = 0; j < N + G - 1; ++j) f[j] = __builtin_convertvector(nbh::WidenLoad<VI>(rows[j] + i + v * VL), VF);
         VF acc[G] = {};
 #pragma GCC unroll 8
         for (int k = 0; k < m; ++k) {
@@ -306,7 +295,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
                     nbh::StoreSamples(out + i0 + v * VL, __builtin_convertvector(t, VI), n);
                 } else {
                     nbh::StoreSamples(out + i0 + v * VL,
-                                      UnsharpLanes<VF, VI, T, M>(__builtin_convertvector(WidenLoad<VI>(in + i0 + v * VL), VF), acc[v], p, least), n);
+                                      UnsharpLanes<VF, VI, T, M>(__builtin_convertvector(nbh::WidenLoad<VI>(in + i0 + v * VL), VF), acc[v], p, least), n);
                 }
             }
         }
@@ -315,8 +304,9 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     const int end = r.Y + r.Height;
     for (int y = r.Y; y < end;) {
         const int top = y - p.AnchorY;
-        const bool group = Group > 1 && y + Group <= end;  // else a single row
-        const int rowsOut = group ? Group : 1;
+        // Rows short of a whole group at the band's end (bands are often a few rows high) run
+        // as a smaller group rather than one by one.
+        const int rowsOut = std::min(Group, end - y);
         const int count = p.Height + rowsOut - 1;  // window rows this step reads
         nbh::FillRing(ring, top + count - 1, src, pad);
         for (int k = 0; k < count; ++k) rows[k] = ring.Slot(top + k);
@@ -334,8 +324,13 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
         const std::ptrdiff_t fetchStep = (nextBytes / ((used + Block - 1) / Block) + 63) / 64 * 64;
         for (std::ptrdiff_t i = 0; i < used; i += Block) {
             if constexpr (Group > 1) {
-                if (group) ColumnSumsGroup<VF, NV, N, Group>(rows, i, p, padded + i, pitch);
-                else ColumnSums<VF, NV, M, N>(rows, i, p, padded + i);
+                static_assert(Group == 4);
+                switch (rowsOut) {
+                case 4: ColumnSumsGroup<VF, NV, N, 4>(rows, i, p, padded + i, pitch); break;
+                case 3: ColumnSumsGroup<VF, NV, N, 3>(rows, i, p, padded + i, pitch); break;
+                case 2: ColumnSumsGroup<VF, NV, N, 2>(rows, i, p, padded + i, pitch); break;
+                default: ColumnSums<VF, NV, M, N>(rows, i, p, padded + i); break;
+                }
             } else {
                 ColumnSums<VF, NV, M, N>(rows, i, p, padded + i);
             }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -108,6 +109,18 @@ PIXORA_NBH_INLINE V Load(const T* p) noexcept {
 template <class V, class T>
 PIXORA_NBH_INLINE void Store(T* p, const V& v) noexcept {
     std::memcpy(p, &v, sizeof v);
+}
+// The samples at p widened to the lanes of V (one lane each), written as a lane loop that GCC
+// turns into one zero-extending load (its vector conversion from narrow samples goes one lane at
+// a time).
+template <class V, class T>
+PIXORA_NBH_INLINE V WidenLoad(const T* p) noexcept {
+    using S = std::remove_cvref_t<decltype(V{}[0])>;
+    constexpr int VL = int(sizeof(V) / sizeof(S));
+    V v;
+#pragma GCC unroll 64
+    for (int l = 0; l < VL; ++l) v[l] = S(p[l]);
+    return v;
 }
 template <class V>
 PIXORA_NBH_INLINE V VMin(const V& a, const V& b) noexcept { return a < b ? a : b; }
