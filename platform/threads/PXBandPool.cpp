@@ -130,7 +130,8 @@ void TBandPool::RunTasks(TJobSlot& slot, int own) noexcept {
     const std::function<void(int)>& task = *slot.Task;
     const int chunk = slot.Chunk;
     const int shares = slot.ShareCount;
-    // A share of a thread the job was not cut for (a worker started after it) is nobody's own.
+    // Workers are replaced only between jobs, so `own` is always one of the job's shares; were it
+    // not, the thread would start with the first share.
     const int first = own < shares ? own : 0;
     for (int k = 0; k < shares && slot.Left.load(std::memory_order_relaxed) > 0; ++k) {
         TShare& share = slot.Shares[static_cast<std::size_t>((first + k) % shares)];
@@ -199,7 +200,6 @@ void TBandPool::Run(int taskCount, const std::function<void(int index)>& task) {
             return false;
         });
         slot->Task = &task;
-        slot->Count = taskCount;
         const int shares = FWorkerCount + 1;
         slot->Chunk = std::max(1, taskCount / (shares * 8));
         slot->ShareCount = shares;

@@ -92,7 +92,6 @@ private:
     };
     struct alignas(64) TJobSlot {
         const std::function<void(int)>* Task = nullptr;  // non-null while the slot holds a job
-        int Count = 0;
         int Chunk = 1;                  // indices a thread takes at once
         int ShareCount = 0;             // shares in use: the threads of the pool when published
         std::unique_ptr<TShare[]> Shares;  // one per thread of the pool, sized when workers start
@@ -116,7 +115,7 @@ private:
     std::vector<std::thread> FWorkers;
     std::atomic<bool> FWorkersStarted{false};
 
-    std::mutex FLock;                     // guards slots' Task/Count/Helpers and the flags below
+    std::mutex FLock;                     // guards slots' Task, shares and Helpers, and the flags below
     std::condition_variable FWorkAvailable;  // workers wait here
     std::condition_variable FSlotChanged;    // callers wait here for completion or a free slot
     bool FQuit = false;
