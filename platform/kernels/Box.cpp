@@ -358,10 +358,8 @@ PIXORA_NBH_INLINE void ExtremeBand(ConstView<T> src, View<T> dst, TRect r, const
     const std::ptrdiff_t pitch = nbh::AlignedPitch<T>(used);
     T* const columns = nbh::Scratch(area, std::size_t(pitch) * 2);
     const T** rows = nbh::Scratch(rowArea, std::size_t(kh));
-    const int end = r.Y + r.Height;
-    for (int y = r.Y; y <= end; ++y) {
-      if (y < end) {
-        T* const column = columns + (y & 1) * pitch;
+    // The vertical extreme of the window rows of output row y into padded row `column`.
+    const auto vertical = [&](int y, T* column) __attribute__((always_inline)) {
         nbh::WindowRows(rows, src, y - w.AnchorY, kh);
         std::ptrdiff_t j = map.Begin;
         for (; j + VL <= map.End; j += VL) {
@@ -379,10 +377,10 @@ PIXORA_NBH_INLINE void ExtremeBand(ConstView<T> src, View<T> dst, TRect r, const
             for (int k = 1; k < kh; ++k) m = Pick<IsMin>(m, rows[k][source]);
             column[padded] = m;
         }
-      }
-      if (y > r.Y) {
-        const T* const column = columns + ((y - 1) & 1) * pitch;
-        T* out = dst.Row(y - 1) + std::ptrdiff_t(r.X) * channels;
+    };
+    // The horizontal extreme of padded row `column` into output row y.
+    const auto horizontal = [&](int y, const T* column) __attribute__((always_inline)) {
+        T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
         std::ptrdiff_t i = 0;
         for (; i + VL <= samples; i += VL) {
             V m = nbh::Load<V>(column + i);
@@ -394,8 +392,14 @@ PIXORA_NBH_INLINE void ExtremeBand(ConstView<T> src, View<T> dst, TRect r, const
             for (int kx = 1; kx < kw; ++kx) m = Pick<IsMin>(m, column[i + std::ptrdiff_t(kx) * channels]);
             out[i] = m;
         }
-      }
+    };
+    const auto slot = [&](int y) { return columns + (y & 1) * pitch; };
+    vertical(r.Y, slot(r.Y));
+    for (int y = r.Y + 1; y < r.Y + r.Height; ++y) {
+        vertical(y, slot(y));
+        horizontal(y - 1, slot(y - 1));
     }
+    horizontal(r.Y + r.Height - 1, slot(r.Y + r.Height - 1));
 }
 
 // ---------------------------------------------------------------------------------------------
