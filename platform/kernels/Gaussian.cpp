@@ -204,33 +204,41 @@ inline T UnsharpSample(T sample, float acc, const TPlan& p) noexcept {
     return sample;
 }
 
-// The unsharp decision for one vector of samples: the lanes compute what UnsharpSample does.
-// sample holds the samples (integers as floats), acc their blur sums; least is
-// LeastAboveThreshold of the threshold.
+// The per-frame constants of the unsharp decision in vector form, set up once per band: the
+// stores of the output samples may alias anything, so constants read through the plan inside the
+// loop would be loaded again for every vector.
 template <class VF, class VI, class T, TMode M>
-PIXORA_NBH_INLINE VI UnsharpLanes(VF sample, VF acc, const TPlan& p, float least) noexcept {
-    constexpr float MAX = float(SampleMax<T>);
-    const VF amount = VF{} + p.Amount, magnitude = VF{} + least;
-    const VF rescale = VF{} + (1.0f - p.Amount);
-    const VF low = VF{} - 1.0f, high = VF{} + (MAX + 1.0f), half = VF{} + 0.5f, zero = VF{};
-    const VI maxI = VI{} + int32_t(SampleMax<T>), zeroI = VI{};
-    const VI sampleI = __builtin_convertvector(sample, VI);  // exact: an integer
-    VF b = acc;
-    if constexpr (M == TMode::UnsharpSum) b = nbh::Mul(VF{} + p.AverageCoefficient, b);
-    const VF v = sample - nbh::Mul(b, amount);
-    const VF size = v < zero ? -v : v;
-    // round(v / (1 − amount)), halves away from zero, on a value first held within
-    // -1 .. MAX + 1 (which changes nothing after the clamp to 0 .. MAX).
-    VF q = v / rescale;
-    q = q > low ? q : low;
-    q = q < high ? q : high;
-    VI whole = __builtin_convertvector(q, VI);
-    const VF fraction = q - __builtin_convertvector(whole, VF);  // exact
-    whole = whole - VI(fraction >= half) + VI(fraction <= -half);  // a true lane is -1
-    whole = whole < zeroI ? zeroI : whole;
-    whole = whole > maxI ? maxI : whole;
-    return size >= magnitude ? whole : sampleI;
-}
+struct TUnsharpLanes {
+    VF Amount, Rescale, Least, Coefficient;
+    VF Zero{}, Max = VF{} + float(SampleMax<T>);
+    // The greatest float below one half: for q >= 0, trunc(q + NearHalf) is round(q) with halves
+    // away from zero, for every float q (q + 0.5 would round 0.49999997 up to 1). Checked for
+    // every float from 0 to 70000, the range that matters below the clamp to MAX.
+    VF NearHalf = VF{} + 0.49999997f;
+
+    TUnsharpLanes(const TPlan& p, float least) noexcept
+        : Amount(VF{} + p.Amount), Rescale(VF{} + (1.0f - p.Amount)), Least(VF{} + least),
+          Coefficient(VF{} + p.AverageCoefficient) {}
+
+    // The lanes compute what UnsharpSample does: sample holds the samples (integers as floats),
+    // acc their blur sums.
+    PIXORA_NBH_INLINE VI Decide(VF sample, VF acc) const noexcept {
+        VF b = acc;
+        if constexpr (M == TMode::UnsharpSum) b = nbh::Mul(Coefficient, b);
+        const VF v = sample - nbh::Mul(b, Amount);
+        const VF size = v < Zero ? -v : v;
+        // min(MAX, max(0, round(v / (1 − amount)))): a negative quotient rounds to at most 0
+        // (-0.5 and below to a negative whole), so it is held at 0 first; NaN goes to 0 too, as
+        // the comparison fails. Then round as above and clamp; MAX is whole, so clamping before
+        // the truncation gives what clamping after it would.
+        VF q = v / Rescale;
+        q = q > Zero ? q : Zero;
+        q = q + NearHalf;
+        q = q < Max ? q : Max;
+        const VI whole = __builtin_convertvector(q, VI);  // truncates; q is within 0 .. MAX
+        return size >= Least ? whole : __builtin_convertvector(sample, VI);  // exact: an integer
+    }
+};
 
 // One band (rectangle r) of the separable pass, on instruction-set level L.
 template <TIsa L, class T, TMode M, int N>
@@ -272,7 +280,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     for (int g = 0; g < Group; ++g) std::fill_n(padded + g * pitch + used, pitch - used, 0.0f);
     nbh::TRowRing<T> ring{ringBase, ringPitch, ringRows, r.Y - p.AnchorY};
     const std::ptrdiff_t centre = std::ptrdiff_t(p.AnchorX) * channels;  // the output sample in a padded row
-    const float least = M == TMode::Blur ? 0.0f : LeastAboveThreshold(p.Threshold, MAX);
+    const TUnsharpLanes<VF, VI, T, M> unsharp(p, M == TMode::Blur ? 0.0f : LeastAboveThreshold(p.Threshold, MAX));
 
     // The row pass and the finish of output row y from its column sums h.
     const auto finishRow = [&](int y, const float* h) __attribute__((always_inline)) {
@@ -294,8 +302,8 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
                     t = t < maximum ? t : maximum;
                     nbh::StoreSamples(out + i0 + v * VL, __builtin_convertvector(t, VI), n);
                 } else {
-                    nbh::StoreSamples(out + i0 + v * VL,
-                                      UnsharpLanes<VF, VI, T, M>(__builtin_convertvector(nbh::WidenLoad<VI>(in + i0 + v * VL), VF), acc[v], p, least), n);
+                    const VF sample = __builtin_convertvector(nbh::WidenLoad<VI>(in + i0 + v * VL), VF);
+                    nbh::StoreSamples(out + i0 + v * VL, unsharp.Decide(sample, acc[v]), n);
                 }
             }
         }

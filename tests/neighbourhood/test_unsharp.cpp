@@ -253,6 +253,27 @@ TEST(Unsharp, ZeroAmountAndThresholdIsTheIdentityAndAmountOneSaturates) {
             }
 }
 
+TEST(Unsharp, AQuotientJustBelowAHalfRoundsDown) {
+    // A 2 x 1 box (a sample and its left neighbour), Amount 0.2, Threshold 0: a 1 next to a 5 gives
+    // v = 1 - 0.2 × 3 and v / 0.8 = 0.49999997 in float, which rounds to 0. Adding 0.5 and
+    // truncating would give 1 (0.49999997 + 0.5 rounds up to 1.0 in float).
+    const TSetup setup{sktAverage, 2, 1, 0, 0.2f, 0.0f};
+    for (const TPath path : KAllPaths)
+        for (const TPXVideoFormat format : {vfGray8, vfGray16, vfRGB24}) {
+            IPXImageBuffer in = Flat(37, 5, format, 5);
+            for (int y = 0; y < 5; ++y)
+                for (int x = 1; x < 37; x += 2)
+                    for (int c = 0; c < NeighbourhoodChannels(format); ++c) WriteSample(in, x, y, c, 1);
+            TPXUnsharp filter;
+            Configure(filter, setup);
+            ApplyPath(filter, path, in);
+            const IPXImageBuffer out = filter.ProcessFrame(in);
+            EXPECT_EQ(ReadSample(out, 1, 2, 0), 0) << "format " << format << " path " << int(path);
+            EXPECT_EQ(ReadSample(out, 35, 4, NeighbourhoodChannels(format) - 1), 0) << "format " << format << " path " << int(path);
+            EXPECT_TRUE(SameSamples(out, Reference(in, {0, 0, 37, 5}, setup, {}))) << "format " << format << " path " << int(path);
+        }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Against the reference, bit for bit
 
