@@ -477,10 +477,12 @@ PIXORA_NBH_INLINE void SortOneColumn(const T* const* rows, T* planes, std::ptrdi
     for (int k = 0; k < K; ++k) planes[k * pitch + padded] = column[k];
 }
 
-// Per output row: the K window rows sorted column by column into K planes (shared by the K
-// outputs that see each column), then the selection network per vector of output samples.
+// The 5 × 5 median. Per output row: the K window rows sorted column by column into K planes
+// (shared by the K outputs that see each column), then the selection network per vector of
+// output samples.
 template <TIsa L, class T, int K>
 PIXORA_NBH_INLINE void MedianNetworkBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
+    static_assert(K == 5, "the 3 x 3 median goes rows first (Median3x3Band)");
     constexpr int VB = nbh::KVectorBytes<L>;
     constexpr int VL = VB / int(sizeof(T));
     using V = TVec<T, VB>;
@@ -514,19 +516,8 @@ PIXORA_NBH_INLINE void MedianNetworkBand(ConstView<T> src, View<T> dst, TRect r,
             for (int c = 0; c < K; ++c)
                 for (int k = 0; k < K; ++k)
                     wires[c * K + k] = nbh::Load<V>(planes + k * pitch + i0 + std::ptrdiff_t(c) * channels);
-            V result;
-            if constexpr (K == 3) {
-                // With the columns sorted, the median of the nine is the median of three: the
-                // largest column minimum, the median of the column medians and the smallest
-                // column maximum: 12 min/max operations. Checked on every column-sorted 0/1
-                // input, which covers all inputs as these are comparators.
-                const V lows = nbh::VMax(nbh::VMax(wires[0], wires[3]), wires[6]);
-                const V highs = nbh::VMin(nbh::VMin(wires[2], wires[5]), wires[8]);
-                result = MedianOf3(lows, MedianOf3(wires[1], wires[4], wires[7]), highs);
-            } else {
-                RunNetwork<KMedian5x5>(wires);
-                result = wires[KMedian5x5Wire];
-            }
+            RunNetwork<KMedian5x5>(wires);
+            const V result = wires[KMedian5x5Wire];
             if (samples - i0 >= VL) {
                 nbh::Store(out + i0, result);
             } else {
@@ -535,6 +526,108 @@ PIXORA_NBH_INLINE void MedianNetworkBand(ConstView<T> src, View<T> dst, TRect r,
             }
         }
     }
+}
+
+// The 3 × 3 median, rows first: each source row's horizontal triples (padded samples i, i + C,
+// i + 2C for C channels) are sorted once into three planes (lowest, middle, highest), kept in a
+// ring of three rows and shared by the three output rows that see that row. With the three rows of
+// a window sorted, the median of the nine is the median of three: the largest row minimum, the
+// median of the row medians and the smallest row maximum (12 min/max operations, all loads at the
+// output's own index). Checked on every row-sorted 0/1 input, which covers all inputs as these are
+// comparators.
+template <TIsa L, class T>
+PIXORA_NBH_INLINE void Median3x3RowsBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
+    constexpr int VB = nbh::KVectorBytes<L>;
+    constexpr int VL = VB / int(sizeof(T));
+    using V = TVec<T, VB>;
+    const int channels = src.Channels;
+    const std::ptrdiff_t ch = channels;
+    const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, 3, w.AnchorX, src.Width);
+    const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
+    const std::ptrdiff_t pitch = nbh::AlignedPitch<T>(samples + VL);  // selection reads up to VL - 1 past
+    thread_local std::vector<T> area;
+    thread_local nbh::TColumnMap map;
+    nbh::MakeColumnMap(map, pad, src.Width, channels);
+    T* const stats = nbh::Scratch(area, std::size_t(pitch) * 9);  // slot s, plane k: stats + (3 s + k) pitch
+    for (int plane = 0; plane < 9; ++plane) std::fill_n(stats + plane * pitch + samples, pitch - samples, T(0));
+    // Padded sample j of a source row: a straight read inside the frame, else its mirrored column.
+    const auto paddedSample = [&](const T* row, std::ptrdiff_t j) -> T {
+        if (j < map.Begin) return row[map.Border[std::size_t(j)].second];
+        if (j >= map.End) return row[map.Border[std::size_t(map.Begin + j - map.End)].second];
+        return row[map.Shift + j];
+    };
+    // Output samples [vectorBegin, vectorEnd) read only padded samples inside the frame.
+    const std::ptrdiff_t vectorBegin = map.Begin, vectorEnd = std::min(samples, map.End - 2 * ch);
+    const auto sortRow = [&](int sourceRow) __attribute__((always_inline)) {
+        const T* row = src.Row(MirrorIndex(sourceRow, src.Height));
+        const int slot = ((sourceRow % 3) + 3) % 3;
+        T* lo = stats + 3 * slot * pitch;
+        T* mid = lo + pitch;
+        T* hi = mid + pitch;
+        const auto scalar = [&](std::ptrdiff_t i) {
+            T column[3] = {paddedSample(row, i), paddedSample(row, i + ch), paddedSample(row, i + 2 * ch)};
+            SortColumn<3>(column);
+            lo[i] = column[0];
+            mid[i] = column[1];
+            hi[i] = column[2];
+        };
+        std::ptrdiff_t i = 0;
+        if (vectorEnd - vectorBegin >= VL) {
+            for (; i < vectorBegin; ++i) scalar(i);
+            const T* s = row + map.Shift;
+            // The first vector starts at vectorBegin, the next ones at multiples of VL (aligned
+            // stores), and the last one is moved back to end at vectorEnd; overlapping vectors
+            // write the same values again.
+            for (;;) {
+                if (i + VL > vectorEnd) i = vectorEnd - VL;
+                V column[3] = {nbh::Load<V>(s + i), nbh::Load<V>(s + i + ch), nbh::Load<V>(s + i + 2 * ch)};
+                SortColumn<3>(column);
+                nbh::Store(lo + i, column[0]);
+                nbh::Store(mid + i, column[1]);
+                nbh::Store(hi + i, column[2]);
+                if (i + VL == vectorEnd) break;
+                i = (i / VL + 1) * VL;
+            }
+            i = vectorEnd;
+        }
+        for (; i < samples; ++i) scalar(i);
+    };
+    const int top = r.Y - w.AnchorY;
+    sortRow(top);
+    sortRow(top + 1);
+    alignas(64) T staged[VL];
+    for (int y = r.Y; y < r.Y + r.Height; ++y) {
+        const int first = y - w.AnchorY;
+        sortRow(first + 2);
+        const T* row[3];
+        for (int k = 0; k < 3; ++k) row[k] = stats + 3 * (((first + k) % 3 + 3) % 3) * pitch;
+        T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
+        for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += VL) {
+            const V lows = nbh::VMax(nbh::VMax(nbh::Load<V>(row[0] + i0), nbh::Load<V>(row[1] + i0)), nbh::Load<V>(row[2] + i0));
+            const V mids = MedianOf3(nbh::Load<V>(row[0] + pitch + i0), nbh::Load<V>(row[1] + pitch + i0),
+                                     nbh::Load<V>(row[2] + pitch + i0));
+            const V highs = nbh::VMin(nbh::VMin(nbh::Load<V>(row[0] + 2 * pitch + i0), nbh::Load<V>(row[1] + 2 * pitch + i0)),
+                                      nbh::Load<V>(row[2] + 2 * pitch + i0));
+            const V result = MedianOf3(lows, mids, highs);
+            if (samples - i0 >= VL) {
+                nbh::Store(out + i0, result);
+            } else {
+                nbh::Store(staged, result);
+                std::memcpy(out + i0, staged, std::size_t(samples - i0) * sizeof(T));
+            }
+        }
+    }
+}
+
+// The 3 × 3 median in vertical strips of at most 2 KiB of samples per row, so that the nine
+// planes of row statistics stay in the first-level cache on wide colour frames. A strip's outputs
+// depend on the source only, so any cut gives the same result.
+template <TIsa L, class T>
+PIXORA_NBH_INLINE void Median3x3Band(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
+    constexpr int KStripBytes = 2048;
+    const int stripPixels = std::max(1, KStripBytes / (src.Channels * int(sizeof(T))));
+    for (int x = r.X; x < r.X + r.Width; x += stripPixels)
+        Median3x3RowsBand<L, T>(src, dst, {x, r.Y, std::min(stripPixels, r.X + r.Width - x), r.Height}, w);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -647,7 +740,7 @@ PIXORA_NBH_INLINE void RunOp(ConstView<T> src, View<T> dst, TRect r, const TBoxW
                                                         coefficient);
     else if constexpr (Op == TOp::Min) ExtremeBand<L, T, true>(src, dst, r, w);
     else if constexpr (Op == TOp::Max) ExtremeBand<L, T, false>(src, dst, r, w);
-    else if constexpr (Op == TOp::Median3x3) MedianNetworkBand<L, T, 3>(src, dst, r, w);
+    else if constexpr (Op == TOp::Median3x3) Median3x3Band<L, T>(src, dst, r, w);
     else MedianNetworkBand<L, T, 5>(src, dst, r, w);
 }
 

@@ -41,9 +41,10 @@ void Max2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TBoxWindow&
 void Max2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const TBoxWindow& window) noexcept;
 
 // Median: the window sorted ascending; with n samples the result is element n / 2 when n is odd,
-// else the integer mean (element n/2 - 1 + element n/2) / 2, truncated. 3 × 3 and 5 × 5 windows
-// sort their columns once per output row and select with a comparator network; 8-bit windows of
-// more than 64 samples use a sliding histogram; the others select per sample.
+// else the integer mean (element n/2 - 1 + element n/2) / 2, truncated. 3 × 3 windows sort each
+// source row's triples once and take the median of three row statistics; 5 × 5 windows sort their
+// columns once per output row and select with a comparator network; 8-bit windows of more than
+// 64 samples use a sliding histogram; the others select per sample.
 void Median2D(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, const TBoxWindow& window) noexcept;
 void Median2D(ConstView<uint16_t> src, View<uint16_t> dst, TRect r, const TBoxWindow& window) noexcept;
 
