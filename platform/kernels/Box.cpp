@@ -619,15 +619,19 @@ PIXORA_NBH_INLINE void Median3x3RowsBand(ConstView<T> src, View<T> dst, TRect r,
     }
 }
 
-// The 3 × 3 median in vertical strips of at most 2 KiB of samples per row, so that the nine
-// planes of row statistics stay in the first-level cache on wide colour frames. A strip's outputs
-// depend on the source only, so any cut gives the same result.
+// The 3 × 3 median in tiles of at most 2 KiB of samples per row, so that the nine planes of row
+// statistics stay in the first-level cache on wide colour frames, and at most 16 rows: 1920x1080
+// RGB24 in tiles as tall as the frame took 0.81 to 1.14 ms from run to run, in 16-row tiles 0.82
+// to 0.87 ms (most likely address translation misses: a tall tile touches a new page on every
+// row). A tile re-sorts the two rows above its first output row. Outputs depend on the source
+// only, so any cut gives the same result.
 template <TIsa L, class T>
 PIXORA_NBH_INLINE void Median3x3Band(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
-    constexpr int KStripBytes = 2048;
-    const int stripPixels = std::max(1, KStripBytes / (src.Channels * int(sizeof(T))));
-    for (int x = r.X; x < r.X + r.Width; x += stripPixels)
-        Median3x3RowsBand<L, T>(src, dst, {x, r.Y, std::min(stripPixels, r.X + r.Width - x), r.Height}, w);
+    constexpr int KTileBytes = 2048, KTileRows = 16;
+    const int tilePixels = std::max(1, KTileBytes / (src.Channels * int(sizeof(T))));
+    for (int y = r.Y; y < r.Y + r.Height; y += KTileRows)
+        for (int x = r.X; x < r.X + r.Width; x += tilePixels)
+            Median3x3RowsBand<L, T>(src, dst, {x, y, std::min(tilePixels, r.X + r.Width - x), std::min(KTileRows, r.Y + r.Height - y)}, w);
 }
 
 // ---------------------------------------------------------------------------------------------

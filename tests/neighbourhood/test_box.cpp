@@ -352,16 +352,18 @@ TEST(BoxKernels, EveryInstructionSetLevelEqualsTheReference) {
 
 // The 3 x 3 median sorts each row's triples with vectors that start where the window first lies
 // inside the frame, continue aligned and end moved back; the rest runs sample by sample; wide
-// rows go in strips of 2 KiB. Widths around the vector lengths and past a strip (700 pixels),
-// rectangles at either frame edge and every anchor, on every level.
+// rows go in tiles of 2 KiB and 16 rows. Widths around the vector lengths and past a tile (700
+// pixels), frames taller than a tile, rectangles at either frame edge and every anchor, on every
+// level.
 TEST(BoxKernels, Median3x3AtEveryAnchorEdgeAndWidth) {
     for (const auto level : {kernels::nbh::TIsa::Baseline, kernels::nbh::TIsa::Avx2, kernels::nbh::TIsa::Avx512}) {
         if (int(level) > int(kernels::nbh::CpuIsa())) continue;
         const auto previous = kernels::nbh::LimitIsa(level);
         for (const int width : {3, 17, 63, 64, 66, 67, 130, 700})
             for (TPXVideoFormat format : {vfGray8, vfRGB24, vfGray16}) {
-                const IPXImageBuffer in = NoiseFrame(width, 7, format, 40 + uint32_t(width));
-                for (const TRect rect : {TRect{0, 0, width, 7}, TRect{1, 2, width - 1, 5}, TRect{0, 1, std::max(1, width - 2), 3}})
+                const int height = width >= 130 ? 37 : 7;  // taller than a tile of rows
+                const IPXImageBuffer in = NoiseFrame(width, height, format, 40 + uint32_t(width));
+                for (const TRect rect : {TRect{0, 0, width, height}, TRect{1, 2, width - 1, height - 2}, TRect{0, 1, std::max(1, width - 2), 3}})
                     for (int anchorX = 0; anchorX < 3; ++anchorX)
                         for (int anchorY = 0; anchorY < 3; ++anchorY) {
                             IPXImageBuffer out = TPXImageBuffer::CreateCopy(in);
