@@ -480,9 +480,9 @@ PIXORA_NBH_INLINE void SortOneColumn(const T* const* rows, T* planes, std::ptrdi
 // The 5 × 5 median. Per output row: the K window rows sorted column by column into K planes
 // (shared by the K outputs that see each column), then the selection network per vector of
 // output samples.
-template <TIsa L, class T, int K>
-PIXORA_NBH_INLINE void MedianNetworkBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
-    static_assert(K == 5, "the 3 x 3 median goes rows first (Median3x3Band)");
+template <TIsa L, class T>
+PIXORA_NBH_INLINE void Median5x5Band(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
+    constexpr int K = 5;
     constexpr int VB = nbh::KVectorBytes<L>;
     constexpr int VL = VB / int(sizeof(T));
     using V = TVec<T, VB>;
@@ -548,24 +548,19 @@ PIXORA_NBH_INLINE void Median3x3RowsBand(ConstView<T> src, View<T> dst, TRect r,
     thread_local std::vector<T> area;
     thread_local nbh::TColumnMap map;
     nbh::MakeColumnMap(map, pad, src.Width, channels);
-    T* const stats = nbh::Scratch(area, std::size_t(pitch) * 9);  // slot s, plane k: stats + (3 s + k) pitch
+    // A ring of three source rows, each three planes (lowest, middle, highest) of `pitch` samples.
+    T* const stats = nbh::Scratch(area, std::size_t(pitch) * 9);
     for (int plane = 0; plane < 9; ++plane) std::fill_n(stats + plane * pitch + samples, pitch - samples, T(0));
-    // Padded sample j of a source row: a straight read inside the frame, else its mirrored column.
-    const auto paddedSample = [&](const T* row, std::ptrdiff_t j) -> T {
-        if (j < map.Begin) return row[map.Border[std::size_t(j)].second];
-        if (j >= map.End) return row[map.Border[std::size_t(map.Begin + j - map.End)].second];
-        return row[map.Shift + j];
-    };
+    const nbh::TRowRing<T> ring{stats, 3 * pitch, 3};
     // Output samples [vectorBegin, vectorEnd) read only padded samples inside the frame.
     const std::ptrdiff_t vectorBegin = map.Begin, vectorEnd = std::min(samples, map.End - 2 * ch);
     const auto sortRow = [&](int sourceRow) __attribute__((always_inline)) {
         const T* row = src.Row(MirrorIndex(sourceRow, src.Height));
-        const int slot = ((sourceRow % 3) + 3) % 3;
-        T* lo = stats + 3 * slot * pitch;
+        T* lo = ring.Slot(sourceRow);
         T* mid = lo + pitch;
         T* hi = mid + pitch;
         const auto scalar = [&](std::ptrdiff_t i) {
-            T column[3] = {paddedSample(row, i), paddedSample(row, i + ch), paddedSample(row, i + 2 * ch)};
+            T column[3] = {row[map.Source(i)], row[map.Source(i + ch)], row[map.Source(i + 2 * ch)]};
             SortColumn<3>(column);
             lo[i] = column[0];
             mid[i] = column[1];
@@ -600,7 +595,7 @@ PIXORA_NBH_INLINE void Median3x3RowsBand(ConstView<T> src, View<T> dst, TRect r,
         const int first = y - w.AnchorY;
         sortRow(first + 2);
         const T* row[3];
-        for (int k = 0; k < 3; ++k) row[k] = stats + 3 * (((first + k) % 3 + 3) % 3) * pitch;
+        for (int k = 0; k < 3; ++k) row[k] = ring.Slot(first + k);
         T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
         for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += VL) {
             const V lows = nbh::VMax(nbh::VMax(nbh::Load<V>(row[0] + i0), nbh::Load<V>(row[1] + i0)), nbh::Load<V>(row[2] + i0));
@@ -745,7 +740,7 @@ PIXORA_NBH_INLINE void RunOp(ConstView<T> src, View<T> dst, TRect r, const TBoxW
     else if constexpr (Op == TOp::Min) ExtremeBand<L, T, true>(src, dst, r, w);
     else if constexpr (Op == TOp::Max) ExtremeBand<L, T, false>(src, dst, r, w);
     else if constexpr (Op == TOp::Median3x3) Median3x3Band<L, T>(src, dst, r, w);
-    else MedianNetworkBand<L, T, 5>(src, dst, r, w);
+    else Median5x5Band<L, T>(src, dst, r, w);
 }
 
 template <TOp Op, class T>

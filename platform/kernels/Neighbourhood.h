@@ -217,6 +217,14 @@ PIXORA_NBH_INLINE void FillRing(TRowRing<U>& ring, int last, ConstView<T> src, c
 struct TColumnMap {
     std::ptrdiff_t Begin = 0, End = 0, Shift = 0;
     std::vector<std::pair<std::ptrdiff_t, std::ptrdiff_t>> Border;
+
+    // The source sample of padded sample j (Border holds the samples before Begin, then those
+    // from End on, in order).
+    std::ptrdiff_t Source(std::ptrdiff_t j) const noexcept {
+        if (j < Begin) return Border[std::size_t(j)].second;
+        if (j >= End) return Border[std::size_t(Begin + j - End)].second;
+        return Shift + j;
+    }
 };
 
 inline void MakeColumnMap(TColumnMap& map, const TPadding& p, int frameWidth, int channels) {
