@@ -528,105 +528,106 @@ PIXORA_NBH_INLINE void Median5x5Band(ConstView<T> src, View<T> dst, TRect r, con
     }
 }
 
-// The 3 × 3 median, rows first: each source row's horizontal triples (padded samples i, i + C,
-// i + 2C for C channels) are sorted once into three planes (lowest, middle, highest), kept in a
-// ring of three rows and shared by the three output rows that see that row. With the three rows of
-// a window sorted, the median of the nine is the median of three: the largest row minimum, the
-// median of the row medians and the smallest row maximum (12 min/max operations, all loads at the
-// output's own index). Checked on every row-sorted 0/1 input, which covers all inputs as these are
-// comparators.
+// The 3 x 3 median of output sample i of a window whose rows are `rows`, read through the column map
+// (any sample, border or not).
+template <class T>
+PIXORA_NBH_INLINE T Median3x3At(const T* const* rows, const nbh::TColumnMap& map, std::ptrdiff_t i,
+                                std::ptrdiff_t ch) noexcept {
+    T stat[3][3];
+    for (int k = 0; k < 3; ++k) {
+        T* column = stat[k];
+        for (int c = 0; c < 3; ++c) column[c] = rows[k][map.Source(i + c * ch)];
+        SortColumn<3>(column);
+    }
+    const T lows = std::max(std::max(stat[0][0], stat[1][0]), stat[2][0]);
+    const T mids = MedianOf3(stat[0][1], stat[1][1], stat[2][1]);
+    const T highs = std::min(std::min(stat[0][2], stat[1][2]), stat[2][2]);
+    return MedianOf3(lows, mids, highs);
+}
+
+// The most rows a strip of the 3 x 3 median walks down before the next strip starts.
+constexpr int KMedianStripRows = 16;
+
+// The sorted horizontal triple (lowest, middle, highest) of a row at one vector of samples.
+template <class V>
+struct TTriple {
+    V Lo, Mid, Hi;
+};
+template <class V, class T>
+PIXORA_NBH_INLINE TTriple<V> SortTriple(const T* s, std::ptrdiff_t ch) noexcept {
+    V column[3] = {nbh::Load<V>(s), nbh::Load<V>(s + ch), nbh::Load<V>(s + 2 * ch)};
+    SortColumn<3>(column);
+    return {column[0], column[1], column[2]};
+}
+
+// The 3 x 3 median, in vertical strips of one vector: each source row's horizontal triples are
+// sorted once and kept in registers while the strip walks down, and two output rows at a time
+// share what they can of the selection. With the three rows of a window sorted, the median of
+// the nine is the median of three: the largest row minimum, the median of the row medians and
+// the smallest row maximum. Checked on every row-sorted 0/1 input, which covers all inputs as
+// these are comparators. Outputs y and y + 1 both see source rows y and y + 1, so that pair's
+// maximum of minimums, minimum of maximums and sorted medians are computed once; the median of
+// three with two of them sorted (a <= b) is max(a, min(b, x)). Samples whose window reaches past
+// the frame's left or right edge go one at a time through the column map. r.Height is at most
+// KMedianStripRows.
 template <TIsa L, class T>
-PIXORA_NBH_INLINE void Median3x3RowsBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
+PIXORA_NBH_INLINE void Median3x3StripsBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
     constexpr int VB = nbh::KVectorBytes<L>;
     constexpr int VL = VB / int(sizeof(T));
     using V = TVec<T, VB>;
-    const int channels = src.Channels;
-    const std::ptrdiff_t ch = channels;
+    const std::ptrdiff_t ch = src.Channels;
     const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, 3, w.AnchorX, src.Width);
-    const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * channels;
-    const std::ptrdiff_t pitch = nbh::AlignedPitch<T>(samples + VL);  // selection reads up to VL - 1 past
-    thread_local std::vector<T> area;
-    thread_local nbh::TColumnMap map;
-    nbh::MakeColumnMap(map, pad, src.Width, channels);
-    // A ring of three source rows, each three planes (lowest, middle, highest) of `pitch` samples.
-    T* const stats = nbh::Scratch(area, std::size_t(pitch) * 9);
-    for (int plane = 0; plane < 9; ++plane) std::fill_n(stats + plane * pitch + samples, pitch - samples, T(0));
-    const nbh::TRowRing<T> ring{stats, 3 * pitch, 3};
-    // Output samples [vectorBegin, vectorEnd) read only padded samples inside the frame.
-    const std::ptrdiff_t vectorBegin = map.Begin, vectorEnd = std::min(samples, map.End - 2 * ch);
-    const auto sortRow = [&](int sourceRow) __attribute__((always_inline)) {
-        const T* row = src.Row(MirrorIndex(sourceRow, src.Height));
-        T* lo = ring.Slot(sourceRow);
-        T* mid = lo + pitch;
-        T* hi = mid + pitch;
-        const auto scalar = [&](std::ptrdiff_t i) {
-            T column[3] = {row[map.Source(i)], row[map.Source(i + ch)], row[map.Source(i + 2 * ch)]};
-            SortColumn<3>(column);
-            lo[i] = column[0];
-            mid[i] = column[1];
-            hi[i] = column[2];
-        };
-        std::ptrdiff_t i = 0;
-        if (vectorEnd - vectorBegin >= VL) {
-            for (; i < vectorBegin; ++i) scalar(i);
-            const T* s = row + map.Shift;
-            // The first vector starts at vectorBegin, the next ones at multiples of VL (aligned
-            // stores), and the last one is moved back to end at vectorEnd; overlapping vectors
-            // write the same values again.
-            for (;;) {
-                if (i + VL > vectorEnd) i = vectorEnd - VL;
-                V column[3] = {nbh::Load<V>(s + i), nbh::Load<V>(s + i + ch), nbh::Load<V>(s + i + 2 * ch)};
-                SortColumn<3>(column);
-                nbh::Store(lo + i, column[0]);
-                nbh::Store(mid + i, column[1]);
-                nbh::Store(hi + i, column[2]);
-                if (i + VL == vectorEnd) break;
-                i = (i / VL + 1) * VL;
-            }
-            i = vectorEnd;
+    const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * ch;
+    nbh::TColumnMap& map = nbh::ThreadColumnMap();
+    nbh::MakeColumnMap(map, pad, src.Width, src.Channels);
+    const T* in[KMedianStripRows + 2];
+    T* out[KMedianStripRows];
+    nbh::WindowRows(in, src, r.Y - w.AnchorY, r.Height + 2);
+    for (int k = 0; k < r.Height; ++k) out[k] = dst.Row(r.Y + k) + std::ptrdiff_t(r.X) * ch;
+    // Output samples [vectorBegin, vectorEnd) read only padded samples inside the frame; the
+    // others go one at a time through the column map.
+    std::ptrdiff_t vectorBegin = map.Begin, vectorEnd = std::min(samples, map.End - 2 * ch);
+    if (vectorEnd - vectorBegin < VL) vectorBegin = vectorEnd = samples;
+    for (int k = 0; k < r.Height; ++k) {
+        for (std::ptrdiff_t i = 0; i < vectorBegin; ++i) out[k][i] = Median3x3At(in + k, map, i, ch);
+        for (std::ptrdiff_t i = vectorEnd; i < samples; ++i) out[k][i] = Median3x3At(in + k, map, i, ch);
+    }
+    if (vectorBegin == vectorEnd) return;
+    const std::ptrdiff_t shift = map.Shift;
+    // The first strip starts at vectorBegin, the last one ends at vectorEnd; overlapping strips
+    // write the same values again.
+    for (std::ptrdiff_t i = vectorBegin;; i += VL) {
+        if (i + VL > vectorEnd) i = vectorEnd - VL;
+        TTriple<V> t0 = SortTriple<V>(in[0] + shift + i, ch);
+        TTriple<V> t1 = SortTriple<V>(in[1] + shift + i, ch);
+        int k = 0;
+        for (; k + 2 <= r.Height; k += 2) {
+            const TTriple<V> t2 = SortTriple<V>(in[k + 2] + shift + i, ch);
+            const TTriple<V> t3 = SortTriple<V>(in[k + 3] + shift + i, ch);
+            const V pairLo = nbh::VMax(t1.Lo, t2.Lo), pairHi = nbh::VMin(t1.Hi, t2.Hi);
+            const V midLow = nbh::VMin(t1.Mid, t2.Mid), midHigh = nbh::VMax(t1.Mid, t2.Mid);
+            nbh::Store(out[k] + i, MedianOf3(nbh::VMax(t0.Lo, pairLo), nbh::VMax(midLow, nbh::VMin(midHigh, t0.Mid)),
+                                             nbh::VMin(t0.Hi, pairHi)));
+            nbh::Store(out[k + 1] + i, MedianOf3(nbh::VMax(pairLo, t3.Lo), nbh::VMax(midLow, nbh::VMin(midHigh, t3.Mid)),
+                                                 nbh::VMin(pairHi, t3.Hi)));
+            t0 = t2;
+            t1 = t3;
         }
-        for (; i < samples; ++i) scalar(i);
-    };
-    const int top = r.Y - w.AnchorY;
-    sortRow(top);
-    sortRow(top + 1);
-    alignas(64) T staged[VL];
-    for (int y = r.Y; y < r.Y + r.Height; ++y) {
-        const int first = y - w.AnchorY;
-        sortRow(first + 2);
-        const T* row[3];
-        for (int k = 0; k < 3; ++k) row[k] = ring.Slot(first + k);
-        T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
-        for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += VL) {
-            const V lows = nbh::VMax(nbh::VMax(nbh::Load<V>(row[0] + i0), nbh::Load<V>(row[1] + i0)), nbh::Load<V>(row[2] + i0));
-            const V mids = MedianOf3(nbh::Load<V>(row[0] + pitch + i0), nbh::Load<V>(row[1] + pitch + i0),
-                                     nbh::Load<V>(row[2] + pitch + i0));
-            const V highs = nbh::VMin(nbh::VMin(nbh::Load<V>(row[0] + 2 * pitch + i0), nbh::Load<V>(row[1] + 2 * pitch + i0)),
-                                      nbh::Load<V>(row[2] + 2 * pitch + i0));
-            const V result = MedianOf3(lows, mids, highs);
-            if (samples - i0 >= VL) {
-                nbh::Store(out + i0, result);
-            } else {
-                nbh::Store(staged, result);
-                std::memcpy(out + i0, staged, std::size_t(samples - i0) * sizeof(T));
-            }
+        if (k < r.Height) {
+            const TTriple<V> t2 = SortTriple<V>(in[k + 2] + shift + i, ch);
+            nbh::Store(out[k] + i, MedianOf3(nbh::VMax(nbh::VMax(t0.Lo, t1.Lo), t2.Lo), MedianOf3(t0.Mid, t1.Mid, t2.Mid),
+                                             nbh::VMin(nbh::VMin(t0.Hi, t1.Hi), t2.Hi)));
         }
+        if (i + VL == vectorEnd) break;
     }
 }
 
-// The 3 × 3 median in tiles of at most 2 KiB of samples per row, so that the nine planes of row
-// statistics stay in the first-level cache on wide colour frames, and at most 16 rows: 1920x1080
-// RGB24 in tiles as tall as the frame took 0.81 to 1.14 ms from run to run, in 16-row tiles 0.82
-// to 0.87 ms (most likely address translation misses: a tall tile touches a new page on every
-// row). A tile re-sorts the two rows above its first output row. Outputs depend on the source
-// only, so any cut gives the same result.
+// The 3 x 3 median in bands of at most KMedianStripRows rows: a strip re-sorts the two rows above
+// its first output row, and outputs depend on the source only, so any cut gives the same result.
 template <TIsa L, class T>
 PIXORA_NBH_INLINE void Median3x3Band(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
-    constexpr int KTileBytes = 2048, KTileRows = 16;
-    const int tilePixels = std::max(1, KTileBytes / (src.Channels * int(sizeof(T))));
-    for (int y = r.Y; y < r.Y + r.Height; y += KTileRows)
-        for (int x = r.X; x < r.X + r.Width; x += tilePixels)
-            Median3x3RowsBand<L, T>(src, dst, {x, y, std::min(tilePixels, r.X + r.Width - x), std::min(KTileRows, r.Y + r.Height - y)}, w);
+    for (int y = r.Y; y < r.Y + r.Height; y += KMedianStripRows)
+        Median3x3StripsBand<L, T>(src, dst, {r.X, y, r.Width, std::min(KMedianStripRows, r.Y + r.Height - y)}, w);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -227,6 +227,14 @@ struct TColumnMap {
     }
 };
 
+// The calling thread's column map, for kernels that keep one between bands. Reached through a
+// call, so that a band looks the thread-local variable up once: GCC repeats the lookup (a call
+// to __tls_get_addr in a shared library) at every use of a thread_local named in the loops.
+[[gnu::noinline]] inline TColumnMap& ThreadColumnMap() noexcept {
+    thread_local TColumnMap map;
+    return map;
+}
+
 inline void MakeColumnMap(TColumnMap& map, const TPadding& p, int frameWidth, int channels) {
     map.Begin = std::ptrdiff_t(p.Begin) * channels;
     map.End = std::ptrdiff_t(p.End) * channels;

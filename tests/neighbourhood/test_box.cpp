@@ -350,11 +350,11 @@ TEST(BoxKernels, EveryInstructionSetLevelEqualsTheReference) {
     }
 }
 
-// The 3 x 3 median sorts each row's triples with vectors that start where the window first lies
-// inside the frame, continue aligned and end moved back; the rest runs sample by sample; wide
-// rows go in tiles of 2 KiB and 16 rows. Widths around the vector lengths and past a tile (700
-// pixels), frames taller than a tile, rectangles at either frame edge and every anchor, on every
-// level.
+// The 3 x 3 median walks vertical strips of one vector, from where the window first lies inside
+// the frame to a last strip moved back to end where it last does, two output rows at a time with
+// an odd row left over; the samples outside run one by one, and strips are at most 16 rows tall.
+// Widths around the vector lengths and past 2 KiB (700 pixels), frames taller than a strip (even
+// and odd remainders), rectangles at either frame edge and every anchor, on every level.
 TEST(BoxKernels, Median3x3AtEveryAnchorEdgeAndWidth) {
     for (const auto level : {kernels::nbh::TIsa::Baseline, kernels::nbh::TIsa::Avx2, kernels::nbh::TIsa::Avx512}) {
         if (int(level) > int(kernels::nbh::CpuIsa())) continue;
