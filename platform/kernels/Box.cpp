@@ -240,7 +240,7 @@ PIXORA_NBH_INLINE void AverageIntegerBand(ConstView<T> src, View<T> dst, TRect r
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
     thread_local std::vector<S> sumArea;
     thread_local std::vector<const T*> rowArea;
-    thread_local nbh::TColumnMap map;
+    nbh::TColumnMap& map = nbh::ThreadColumnMap();
     nbh::MakeColumnMap(map, pad, src.Width, channels);
     // Column sums, then (wide windows) running sums; vector passes read up to VL samples past
     // `used`, which stay zero.
@@ -351,7 +351,7 @@ PIXORA_NBH_INLINE void ExtremeBand(ConstView<T> src, View<T> dst, TRect r, const
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
     thread_local std::vector<T> area;
     thread_local std::vector<const T*> rowArea;
-    thread_local nbh::TColumnMap map;
+    nbh::TColumnMap& map = nbh::ThreadColumnMap();
     nbh::MakeColumnMap(map, pad, src.Width, channels);
     // Two padded rows: the horizontal pass of row y - 1 runs after the vertical pass of row y,
     // so that it reads a row whose stores have long left the store buffer.
@@ -493,7 +493,7 @@ PIXORA_NBH_INLINE void Median5x5Band(ConstView<T> src, View<T> dst, TRect r, con
     // Vector passes over a row run up to VL - 1 samples past `used`.
     const std::ptrdiff_t pitch = nbh::AlignedPitch<T>(used + VL);
     thread_local std::vector<T> area;
-    thread_local nbh::TColumnMap map;
+    nbh::TColumnMap& map = nbh::ThreadColumnMap();
     nbh::MakeColumnMap(map, pad, src.Width, channels);
     T* planes = nbh::Scratch(area, std::size_t(pitch) * K);
     for (int k = 0; k < K; ++k) std::fill_n(planes + k * pitch + used, pitch - used, T(0));
