@@ -254,12 +254,26 @@ PIXORA_NBH_INLINE void WindowRows(const T** rows, ConstView<T> src, int top, int
     for (int k = 0; k < count; ++k) rows[k] = src.Row(MirrorIndex(top + k, src.Height));
 }
 
+// The low sizeof(T) bytes of every 32-bit lane of v, as samples of T: what a conversion to T
+// gives, written as a byte shuffle. GCC turns __builtin_convertvector to a narrower type into a
+// single instruction only with AVX-512 (vpmovdb, vpmovdw); on AVX2 and SSE2 it extracted and
+// packed the lanes one at a time, which made those levels' float kernels three times slower.
+template <class T, class VI, std::size_t... I>
+PIXORA_NBH_INLINE TVec<T, int(sizeof...(I) * sizeof(T))> NarrowLanes(const VI& v, std::index_sequence<I...>) noexcept {
+    using VT = TVec<T, int(sizeof(VI))>;
+    VT parts;
+    std::memcpy(&parts, &v, sizeof v);
+    return __builtin_shufflevector(parts, parts, (I * (4 / sizeof(T)))...);
+}
+
 // Stores the first n (<= the lane count) lanes of a 32-bit vector as samples of T.
 template <class T, class VI>
 PIXORA_NBH_INLINE void StoreSamples(T* out, const VI& v, std::ptrdiff_t n) noexcept {
     constexpr int Lanes = int(sizeof(VI) / 4);
     using VT = TVec<T, Lanes * int(sizeof(T))>;
-    const VT narrow = __builtin_convertvector(v, VT);
+    VT narrow;
+    if constexpr (sizeof(T) < 4 && sizeof(VI) < 64) narrow = NarrowLanes<T>(v, std::make_index_sequence<Lanes>());
+    else narrow = __builtin_convertvector(v, VT);
     if (n >= Lanes) {
         Store(out, narrow);
     } else {
