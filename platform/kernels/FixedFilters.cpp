@@ -474,14 +474,17 @@ PIXORA_NBH_AVX512 void Gauss5HorizontalAvx512(const int16_t* u0, const int16_t* 
     }
 }
 
-PIXORA_NBH_AVX512 void Gauss5Avx512(ConstView<uint8_t> src, View<uint8_t> dst, TRect r) noexcept {
+// The rows of the 8-bit 5 x 5 Gauss mask, with one level's vertical and horizontal passes.
+template <class TVertical, class THorizontal>
+PIXORA_NBH_INLINE void Gauss5Rows(ConstView<uint8_t> src, View<uint8_t> dst, TRect r, TVertical vertical,
+                                  THorizontal horizontal) noexcept {
     const int c = src.Channels;
     const std::ptrdiff_t nOut = std::ptrdiff_t(r.Width) * c;
     // A row runs in pieces of KGauss5Piece output samples, so that the row sums of a piece stay
     // in the first-level cache beside the five source rows (whole rows of sums of a wide colour
     // frame do not). Each piece's vertical pass also covers the 4 c samples its mask reaches past
     // it, and rounds up to a whole vector; its horizontal pass reads one vector from
-    // n - 1 + 4 c at most: the areas have room for both.
+    // n - 1 + 4 c at most: the areas have room for both (for AVX-512's vectors, the widest).
     constexpr std::ptrdiff_t KGauss5Piece = 512;
     const std::ptrdiff_t pitch = nbh::AlignedPitch<int16_t>(KGauss5Piece + 4 * c + KGauss5Block);
     thread_local std::vector<int16_t> area;
@@ -496,11 +499,84 @@ PIXORA_NBH_AVX512 void Gauss5Avx512(ConstView<uint8_t> src, View<uint8_t> dst, T
         for (std::ptrdiff_t x = 0; x < nOut; x += KGauss5Piece) {
             const std::ptrdiff_t n = std::min(KGauss5Piece, nOut - x);
             const uint8_t* const piece[5] = {rows[0] + x, rows[1] + x, rows[2] + x, rows[3] + x, rows[4] + x};
-            Gauss5VerticalAvx512(piece, u, u + pitch, u + 2 * pitch, n + 4 * c);
-            Gauss5HorizontalAvx512(u, u + pitch, u + 2 * pitch, out + x, n, c);
+            vertical(piece, u, u + pitch, u + 2 * pitch, n + 4 * c);
+            horizontal(u, u + pitch, u + 2 * pitch, out + x, n, c);
         }
         if (c == 4) StoreColour(staged, row, r.Width);
     }
+}
+
+// The same mask on AVX2, 16 samples per step. AVX2 has no byte masks: the last partial step of
+// the vertical pass goes sample by sample (it must not read past the piece's source samples),
+// and that of the horizontal pass is stored through a staged block.
+constexpr int KGauss5BlockAvx2 = 16;
+
+PIXORA_NBH_AVX2 void Gauss5VerticalAvx2(const uint8_t* const* rows, int16_t* __restrict u0, int16_t* __restrict u1,
+                                        int16_t* __restrict u2, std::ptrdiff_t n) noexcept {
+    std::ptrdiff_t i = 0;
+    const auto at = [&](int t) PIXORA_NBH_AVX2 {
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + i)));
+    };
+    for (; i + KGauss5BlockAvx2 <= n; i += KGauss5BlockAvx2) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(u0 + i), _mm256_add_epi16(at(0), at(4)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(u1 + i), _mm256_add_epi16(at(1), at(3)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(u2 + i), at(2));
+    }
+    for (; i < n; ++i) {
+        u0[i] = int16_t(rows[0][i] + rows[4][i]);
+        u1[i] = int16_t(rows[1][i] + rows[3][i]);
+        u2[i] = int16_t(rows[2][i]);
+    }
+}
+
+PIXORA_NBH_AVX2 void Gauss5HorizontalAvx2(const int16_t* u0, const int16_t* u1, const int16_t* u2,
+                                          uint8_t* __restrict out, std::ptrdiff_t n, int channels) noexcept {
+    const std::ptrdiff_t c = channels;
+    const __m256i wAB = _mm256_set1_epi32(2 | (7 << 16));
+    const __m256i wCD = _mm256_set1_epi32(12 | (31 << 16));
+    const __m256i wEF = _mm256_set1_epi32(52 | (127 << 16));
+    const __m256i half = _mm256_set1_epi32(571 / 2);
+    const __m256 rounding = _mm256_set1_ps(0.5f);
+    const __m256 inverse = _mm256_set1_ps(float(1.0 / 571));
+    for (std::ptrdiff_t i = 0; i < n; i += KGauss5BlockAvx2) {
+        const auto at = [=](const int16_t* u, int k) PIXORA_NBH_AVX2 {
+            return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + i + k * c));
+        };
+        const auto quotient = [=](__m256i s) PIXORA_NBH_AVX2 {
+            const __m256 t = _mm256_cvtepi32_ps(_mm256_add_epi32(s, half));
+            return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_add_ps(t, rounding), inverse));
+        };
+        const __m256i A = _mm256_add_epi16(at(u0, 0), at(u0, 4));
+        const __m256i B = _mm256_add_epi16(_mm256_add_epi16(at(u0, 1), at(u0, 3)), _mm256_add_epi16(at(u1, 0), at(u1, 4)));
+        const __m256i C = _mm256_add_epi16(at(u0, 2), _mm256_add_epi16(at(u2, 0), at(u2, 4)));
+        const __m256i D = _mm256_add_epi16(at(u1, 1), at(u1, 3));
+        const __m256i E = _mm256_add_epi16(at(u1, 2), _mm256_add_epi16(at(u2, 1), at(u2, 3)));
+        const __m256i F = at(u2, 2);
+        const __m256i lo = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(A, B), wAB),
+                                                             _mm256_madd_epi16(_mm256_unpacklo_epi16(C, D), wCD)),
+                                            _mm256_madd_epi16(_mm256_unpacklo_epi16(E, F), wEF));
+        const __m256i hi = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(A, B), wAB),
+                                                             _mm256_madd_epi16(_mm256_unpackhi_epi16(C, D), wCD)),
+                                            _mm256_madd_epi16(_mm256_unpackhi_epi16(E, F), wEF));
+        // Both packs work within 128-bit lanes: the bytes of 128-bit lane 0 land in quadword 0,
+        // those of lane 1 in quadword 2.
+        const __m256i q = _mm256_packs_epi32(quotient(lo), quotient(hi));
+        const __m128i bytes = _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(q, q), 0x08));
+        if (n - i >= KGauss5BlockAvx2) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+        } else {
+            alignas(16) uint8_t staged[KGauss5BlockAvx2];
+            _mm_store_si128(reinterpret_cast<__m128i*>(staged), bytes);
+            std::memcpy(out + i, staged, std::size_t(n - i));
+        }
+    }
+}
+
+PIXORA_NBH_AVX512 void Gauss5Avx512(ConstView<uint8_t> src, View<uint8_t> dst, TRect r) noexcept {
+    Gauss5Rows(src, dst, r, Gauss5VerticalAvx512, Gauss5HorizontalAvx512);
+}
+PIXORA_NBH_AVX2 void Gauss5Avx2(ConstView<uint8_t> src, View<uint8_t> dst, TRect r) noexcept {
+    Gauss5Rows(src, dst, r, Gauss5VerticalAvx2, Gauss5HorizontalAvx2);
 }
 
 template <class T>
@@ -544,6 +620,12 @@ PIXORA_NBH_AVX512 void RunAvx512(ConstView<T> src, View<T> dst, TRect r, TFixedK
 }
 template <class T>
 PIXORA_NBH_AVX2 void RunAvx2(ConstView<T> src, View<T> dst, TRect r, TFixedKernel kernel) noexcept {
+    if constexpr (sizeof(T) == 1) {
+        if (kernel == TFixedKernel::Gauss5x5) {
+            Gauss5Avx2(src, dst, r);
+            return;
+        }
+    }
     Dispatch(src, dst, r, kernel);
 }
 template <class T>
