@@ -256,8 +256,9 @@ PIXORA_NBH_INLINE void WindowRows(const T** rows, ConstView<T> src, int top, int
 
 // The low sizeof(T) bytes of every 32-bit lane of v, as samples of T: what a conversion to T
 // gives, written as a byte shuffle. GCC turns __builtin_convertvector to a narrower type into a
-// single instruction only with AVX-512 (vpmovdb, vpmovdw); on AVX2 and SSE2 it extracted and
-// packed the lanes one at a time, which made those levels' float kernels three times slower.
+// single instruction only with AVX-512 (vpmovdb, vpmovdw); on AVX2 it extracted and packed the
+// lanes one at a time, which made that level's float kernels two to three times slower. (SSE2
+// has no byte shuffle; there both forms cost the same.)
 template <class T, class VI, std::size_t... I>
 PIXORA_NBH_INLINE TVec<T, int(sizeof...(I) * sizeof(T))> NarrowLanes(const VI& v, std::index_sequence<I...>) noexcept {
     using VT = TVec<T, int(sizeof(VI))>;
