@@ -528,27 +528,10 @@ PIXORA_NBH_INLINE void Median5x5Band(ConstView<T> src, View<T> dst, TRect r, con
     }
 }
 
-// The 3 x 3 median of output sample i of a window whose rows are `rows`, read through the column map
-// (any sample, border or not).
-template <class T>
-PIXORA_NBH_INLINE T Median3x3At(const T* const* rows, const nbh::TColumnMap& map, std::ptrdiff_t i,
-                                std::ptrdiff_t ch) noexcept {
-    T stat[3][3];
-    for (int k = 0; k < 3; ++k) {
-        T* column = stat[k];
-        for (int c = 0; c < 3; ++c) column[c] = rows[k][map.Source(i + c * ch)];
-        SortColumn<3>(column);
-    }
-    const T lows = std::max(std::max(stat[0][0], stat[1][0]), stat[2][0]);
-    const T mids = MedianOf3(stat[0][1], stat[1][1], stat[2][1]);
-    const T highs = std::min(std::min(stat[0][2], stat[1][2]), stat[2][2]);
-    return MedianOf3(lows, mids, highs);
-}
-
 // The most rows a strip of the 3 x 3 median walks down before the next strip starts.
 constexpr int KMedianStripRows = 16;
 
-// The sorted horizontal triple (lowest, middle, highest) of a row at one vector of samples.
+// The sorted horizontal triple (lowest, middle, highest) of a row, at one sample or one vector.
 template <class V>
 struct TTriple {
     V Lo, Mid, Hi;
@@ -559,6 +542,34 @@ PIXORA_NBH_INLINE TTriple<V> SortTriple(const T* s, std::ptrdiff_t ch) noexcept 
     SortColumn<3>(column);
     return {column[0], column[1], column[2]};
 }
+
+// The median of a 3 x 3 window from its three rows' sorted triples.
+template <class V>
+PIXORA_NBH_INLINE V MedianOfSortedRows(const TTriple<V>& a, const TTriple<V>& b, const TTriple<V>& c) noexcept {
+    return MedianOf3(nbh::VMax(nbh::VMax(a.Lo, b.Lo), c.Lo), MedianOf3(a.Mid, b.Mid, c.Mid),
+                     nbh::VMin(nbh::VMin(a.Hi, b.Hi), c.Hi));
+}
+
+// The 3 x 3 median of output sample i of a window whose rows are `rows`, read through the column
+// map (any sample, border or not).
+template <class T>
+PIXORA_NBH_INLINE T Median3x3At(const T* const* rows, const nbh::TColumnMap& map, std::ptrdiff_t i,
+                                std::ptrdiff_t ch) noexcept {
+    TTriple<T> t[3];
+    for (int k = 0; k < 3; ++k) {
+        T column[3] = {rows[k][map.Source(i)], rows[k][map.Source(i + ch)], rows[k][map.Source(i + 2 * ch)]};
+        SortColumn<3>(column);
+        t[k] = {column[0], column[1], column[2]};
+    }
+    return MedianOfSortedRows(t[0], t[1], t[2]);
+}
+
+// The band's columns: the map of its padded samples, and the output samples [VectorBegin,
+// VectorEnd) that the strips cover (empty when no whole vector fits).
+struct TMedianColumns {
+    const nbh::TColumnMap& Map;
+    std::ptrdiff_t Samples, VectorBegin, VectorEnd;
+};
 
 // The 3 x 3 median, in vertical strips of one vector: each source row's horizontal triples are
 // sorted once and kept in registers while the strip walks down, and two output rows at a time
@@ -571,23 +582,18 @@ PIXORA_NBH_INLINE TTriple<V> SortTriple(const T* s, std::ptrdiff_t ch) noexcept 
 // the frame's left or right edge go one at a time through the column map. r.Height is at most
 // KMedianStripRows.
 template <TIsa L, class T>
-PIXORA_NBH_INLINE void Median3x3StripsBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
+PIXORA_NBH_INLINE void Median3x3StripsBand(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w,
+                                           const TMedianColumns& columns) noexcept {
     constexpr int VB = nbh::KVectorBytes<L>;
     constexpr int VL = VB / int(sizeof(T));
     using V = TVec<T, VB>;
     const std::ptrdiff_t ch = src.Channels;
-    const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, 3, w.AnchorX, src.Width);
-    const std::ptrdiff_t samples = std::ptrdiff_t(r.Width) * ch;
-    nbh::TColumnMap& map = nbh::ThreadColumnMap();
-    nbh::MakeColumnMap(map, pad, src.Width, src.Channels);
+    const nbh::TColumnMap& map = columns.Map;
+    const std::ptrdiff_t samples = columns.Samples, vectorBegin = columns.VectorBegin, vectorEnd = columns.VectorEnd;
     const T* in[KMedianStripRows + 2];
     T* out[KMedianStripRows];
     nbh::WindowRows(in, src, r.Y - w.AnchorY, r.Height + 2);
     for (int k = 0; k < r.Height; ++k) out[k] = dst.Row(r.Y + k) + std::ptrdiff_t(r.X) * ch;
-    // Output samples [vectorBegin, vectorEnd) read only padded samples inside the frame; the
-    // others go one at a time through the column map.
-    std::ptrdiff_t vectorBegin = map.Begin, vectorEnd = std::min(samples, map.End - 2 * ch);
-    if (vectorEnd - vectorBegin < VL) vectorBegin = vectorEnd = samples;
     for (int k = 0; k < r.Height; ++k) {
         for (std::ptrdiff_t i = 0; i < vectorBegin; ++i) out[k][i] = Median3x3At(in + k, map, i, ch);
         for (std::ptrdiff_t i = vectorEnd; i < samples; ++i) out[k][i] = Median3x3At(in + k, map, i, ch);
@@ -615,8 +621,7 @@ PIXORA_NBH_INLINE void Median3x3StripsBand(ConstView<T> src, View<T> dst, TRect 
         }
         if (k < r.Height) {
             const TTriple<V> t2 = SortTriple<V>(in[k + 2] + shift + i, ch);
-            nbh::Store(out[k] + i, MedianOf3(nbh::VMax(nbh::VMax(t0.Lo, t1.Lo), t2.Lo), MedianOf3(t0.Mid, t1.Mid, t2.Mid),
-                                             nbh::VMin(nbh::VMin(t0.Hi, t1.Hi), t2.Hi)));
+            nbh::Store(out[k] + i, MedianOfSortedRows(t0, t1, t2));
         }
         if (i + VL == vectorEnd) break;
     }
@@ -626,8 +631,16 @@ PIXORA_NBH_INLINE void Median3x3StripsBand(ConstView<T> src, View<T> dst, TRect 
 // its first output row, and outputs depend on the source only, so any cut gives the same result.
 template <TIsa L, class T>
 PIXORA_NBH_INLINE void Median3x3Band(ConstView<T> src, View<T> dst, TRect r, const TBoxWindow& w) noexcept {
+    constexpr int VL = nbh::KVectorBytes<L> / int(sizeof(T));
+    const std::ptrdiff_t ch = src.Channels, samples = std::ptrdiff_t(r.Width) * ch;
+    nbh::TColumnMap& map = nbh::ThreadColumnMap();
+    nbh::MakeColumnMap(map, nbh::MakePadding(r.X, r.Width, 3, w.AnchorX, src.Width), src.Width, src.Channels);
+    // Output samples [vectorBegin, vectorEnd) read only padded samples inside the frame.
+    std::ptrdiff_t vectorBegin = map.Begin, vectorEnd = std::min(samples, map.End - 2 * ch);
+    if (vectorEnd - vectorBegin < VL) vectorBegin = vectorEnd = samples;
+    const TMedianColumns columns{map, samples, vectorBegin, vectorEnd};
     for (int y = r.Y; y < r.Y + r.Height; y += KMedianStripRows)
-        Median3x3StripsBand<L, T>(src, dst, {r.X, y, r.Width, std::min(KMedianStripRows, r.Y + r.Height - y)}, w);
+        Median3x3StripsBand<L, T>(src, dst, {r.X, y, r.Width, std::min(KMedianStripRows, r.Y + r.Height - y)}, w, columns);
 }
 
 // ---------------------------------------------------------------------------------------------

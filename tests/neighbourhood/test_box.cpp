@@ -353,7 +353,7 @@ TEST(BoxKernels, EveryInstructionSetLevelEqualsTheReference) {
 // The 3 x 3 median walks vertical strips of one vector, from where the window first lies inside
 // the frame to a last strip moved back to end where it last does, two output rows at a time with
 // an odd row left over; the samples outside run one by one, and strips are at most 16 rows tall.
-// Widths around the vector lengths and past 2 KiB (700 pixels), frames taller than a strip (even
+// Widths around the vector lengths and a wide one (700 pixels), frames taller than a strip (even
 // and odd remainders), rectangles at either frame edge and every anchor, on every level.
 TEST(BoxKernels, Median3x3AtEveryAnchorEdgeAndWidth) {
     for (const auto level : {kernels::nbh::TIsa::Baseline, kernels::nbh::TIsa::Avx2, kernels::nbh::TIsa::Avx512}) {
