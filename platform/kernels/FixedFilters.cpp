@@ -414,8 +414,8 @@ PIXORA_NBH_INLINE void MedianColor(ConstView<uint8_t> src, View<uint8_t> dst, TR
 //   A = u0[-2] + u0[2], B = u0[-1] + u0[1] + u1[-2] + u1[2], C = u0[0] + u2[-2] + u2[2],
 //   D = u1[-1] + u1[1], E = u1[0] + u2[-1] + u2[1], F = u2[0]
 // (offsets in pixels), each at most 2040, and forms s in 32-bit lanes by multiplying interleaved
-// term pairs with their weight pairs and adding neighbours (vpmaddwd). The quotient is the same
-// float product as Finish's, so the bytes equal the portable path's.
+// term pairs with their weight pairs and adding neighbours (vpmaddwd). The quotient is
+// floor((s + 285) / 571), as Finish's, so the bytes equal the portable path's.
 constexpr int KGauss5Block = 32;  // output samples per step: one 512-bit vector of 16-bit lanes
 
 PIXORA_NBH_AVX512 void Gauss5VerticalAvx512(const uint8_t* const* rows, int16_t* __restrict u0,
@@ -442,14 +442,17 @@ PIXORA_NBH_AVX512 void Gauss5HorizontalAvx512(const int16_t* u0, const int16_t* 
     const __m512i wAB = _mm512_set1_epi32(2 | (7 << 16));
     const __m512i wCD = _mm512_set1_epi32(12 | (31 << 16));
     const __m512i wEF = _mm512_set1_epi32(52 | (127 << 16));
-    const __m512i half = _mm512_set1_epi32(571 / 2);
-    const __m512 rounding = _mm512_set1_ps(0.5f);
     const __m512 inverse = _mm512_set1_ps(float(1.0 / 571));
+    const __m512 offset = _mm512_set1_ps(float((571 / 2 + 0.5) / 571));
     for (std::ptrdiff_t i = 0; i < n; i += KGauss5Block) {
         const auto at = [=](const int16_t* u, int k) PIXORA_NBH_AVX512 { return _mm512_loadu_si512(u + i + k * c); };
+        // trunc(s × (1 / 571) + 285.5 / 571) with one rounding of the sum. For s < 2^18 the
+        // rounded inverse puts the product at most 2^-16 off, the offset is 2^-26 off and the
+        // final rounding (the result is below 256) adds 2^-17: the result is within 2^-15 of
+        // (s + 285.5) / 571, which lies at least 0.5 / 571 (about 2^-10) from any integer. The
+        // truncation is therefore floor((s + 285) / 571), as Finish's is.
         const auto quotient = [=](__m512i s) PIXORA_NBH_AVX512 {
-            const __m512 t = _mm512_cvtepi32_ps(_mm512_add_epi32(s, half));
-            return _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_add_ps(t, rounding), inverse));
+            return _mm512_cvttps_epi32(_mm512_fmadd_ps(_mm512_cvtepi32_ps(s), inverse, offset));
         };
         const __m512i A = _mm512_add_epi16(at(u0, 0), at(u0, 4));
         const __m512i B = _mm512_add_epi16(_mm512_add_epi16(at(u0, 1), at(u0, 3)),
@@ -469,8 +472,11 @@ PIXORA_NBH_AVX512 void Gauss5HorizontalAvx512(const int16_t* u0, const int16_t* 
                              _mm512_madd_epi16(_mm512_unpackhi_epi16(C, D), wCD)),
             _mm512_madd_epi16(_mm512_unpackhi_epi16(E, F), wEF));
         const __m512i q = _mm512_packs_epi32(quotient(lo), quotient(hi));
-        const __mmask32 m = n - i >= KGauss5Block ? ~__mmask32(0) : __mmask32((1u << (n - i)) - 1u);
-        _mm256_mask_storeu_epi8(out + i, m, _mm512_cvtusepi16_epi8(q));
+        const __m256i bytes = _mm512_cvtusepi16_epi8(q);
+        if (n - i >= KGauss5Block)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), bytes);
+        else
+            _mm256_mask_storeu_epi8(out + i, __mmask32((1u << (n - i)) - 1u), bytes);
     }
 }
 
@@ -535,16 +541,14 @@ PIXORA_NBH_AVX2 void Gauss5HorizontalAvx2(const int16_t* u0, const int16_t* u1, 
     const __m256i wAB = _mm256_set1_epi32(2 | (7 << 16));
     const __m256i wCD = _mm256_set1_epi32(12 | (31 << 16));
     const __m256i wEF = _mm256_set1_epi32(52 | (127 << 16));
-    const __m256i half = _mm256_set1_epi32(571 / 2);
-    const __m256 rounding = _mm256_set1_ps(0.5f);
+    const __m256 half = _mm256_set1_ps(571 / 2 + 0.5f);  // s + 285.5 is exact in float
     const __m256 inverse = _mm256_set1_ps(float(1.0 / 571));
     for (std::ptrdiff_t i = 0; i < n; i += KGauss5BlockAvx2) {
         const auto at = [=](const int16_t* u, int k) PIXORA_NBH_AVX2 {
             return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + i + k * c));
         };
         const auto quotient = [=](__m256i s) PIXORA_NBH_AVX2 {
-            const __m256 t = _mm256_cvtepi32_ps(_mm256_add_epi32(s, half));
-            return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_add_ps(t, rounding), inverse));
+            return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_add_ps(_mm256_cvtepi32_ps(s), half), inverse));
         };
         const __m256i A = _mm256_add_epi16(at(u0, 0), at(u0, 4));
         const __m256i B = _mm256_add_epi16(_mm256_add_epi16(at(u0, 1), at(u0, 3)), _mm256_add_epi16(at(u1, 0), at(u1, 4)));
