@@ -254,77 +254,106 @@ PIXORA_NBH_INLINE void StoreBlurred(T* out, VF acc, std::ptrdiff_t n) noexcept {
     nbh::StoreSamples(out, __builtin_convertvector(t, VI), n);
 }
 
-// The row pass and finish of one 8-bit blurred row on AVX2 and AVX-512: h is the padded row of
-// column sums, out the row's first output sample. GCC compiles the generic finish's clamp to
-// compares and blends, and narrows each vector on its own (two byte shuffles on AVX2). Here
-// vmaxps and vminps clamp (the same lanes as t > 0 ? t : 0 and t < MAX ? t : MAX, NaN included)
-// and each block of four vectors is packed into bytes by two packs and one permutation. Both
-// packs work within 128-bit lanes: 128-bit lane k of the result holds samples 4k .. 4k + 3 of
-// vectors a, b, c and d in that order, and the permutation puts the dwords back in sample order.
-// The coefficients are copied to the stack first: the byte stores could alias the plan's, which
+// The row pass and finish of one 8-bit output row on AVX2 and AVX-512, for the blur and the
+// unsharp modes: h is the padded row of column sums, in the row's samples (unsharp), out the
+// row's first output sample. The generic finish narrows every vector on its own (on AVX2 two
+// byte shuffles, a permute and an or) and GCC compiles its float clamps to compares and blends.
+// Here each block of four vectors is packed into bytes by two packs and one permutation, exact
+// as every lane already holds 0 .. 255; both packs work within 128-bit lanes, so 128-bit lane k
+// holds samples 4k .. 4k + 3 of vectors a, b, c and d in that order, and the permutation puts
+// the dwords back in sample order. The blur clamps with vmaxps and vminps, which give the same
+// lanes as t > 0 ? t : 0 and t < MAX ? t : MAX, NaN included. The coefficients and the unsharp
+// constants are copied to the stack first: the byte stores could alias the caller's, which
 // would then be loaded again for every block. The last partial block takes the generic finish.
 template <int N>
-struct TBlurRowCoefficients {
+struct TRowCoefficients {
     float X[N > 0 ? N : 1];
     TPlan Plan;
-    explicit TBlurRowCoefficients(const TPlan& p) noexcept : Plan(p) {
+    explicit TRowCoefficients(const TPlan& p) noexcept : Plan(p) {
         if constexpr (N > 0) {
             std::copy_n(p.X, N, X);
             Plan.X = X;
         }
     }
-    TBlurRowCoefficients(const TBlurRowCoefficients&) = delete;
+    TRowCoefficients(const TRowCoefficients&) = delete;
 };
 
-template <int N>
-PIXORA_NBH_AVX2 void BlurRowBytesAvx2(const float* h, uint8_t* out, std::ptrdiff_t samples, int channels,
-                                      const TPlan& p) noexcept {
+// The generic finish of the vectors of one block from v = first on, n samples in all.
+template <TMode M, class VF, class VI, class TLanes>
+PIXORA_NBH_INLINE void FinishBlockTail(const VF* acc, int first, int count, const uint8_t* in, uint8_t* out,
+                                       std::ptrdiff_t n, const TLanes& unsharp) noexcept {
+    constexpr int VL = int(sizeof(VF) / sizeof(float));
+    for (int v = first; v < count && n - v * VL > 0; ++v) {
+        if constexpr (M == TMode::Blur)
+            StoreBlurred<uint8_t, VF, VI>(out + v * VL, acc[v], n - v * VL);
+        else
+            nbh::StoreSamples(out + v * VL,
+                              unsharp.Decide(__builtin_convertvector(nbh::WidenLoad<VI>(in + v * VL), VF), acc[v]),
+                              n - v * VL);
+    }
+}
+
+template <TMode M, int N>
+PIXORA_NBH_AVX2 void RowBytesAvx2(const float* h, const uint8_t* in, uint8_t* out, std::ptrdiff_t samples,
+                                  int channels, const TPlan& p,
+                                  const TUnsharpLanes<TVec<float, 32>, TVec<int32_t, 32>, uint8_t, M>& lanes) noexcept {
     using VF = TVec<float, 32>;
+    using VI = TVec<int32_t, 32>;
     constexpr int NV = 4, VL = 8, Block = NV * VL;
-    const TBlurRowCoefficients<N> c(p);
+    const TRowCoefficients<N> c(p);
+    const auto unsharp = lanes;
     const __m256 zero = _mm256_setzero_ps(), maximum = _mm256_set1_ps(255.0f), half = _mm256_set1_ps(0.5f);
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     std::ptrdiff_t i0 = 0;
     for (; i0 + Block <= samples; i0 += Block) {
         VF acc[NV];
-        RowSums<VF, NV, TMode::Blur, N>(h + i0, channels, c.Plan, acc);
+        RowSums<VF, NV, M, N>(h + i0, channels, c.Plan, acc);
         __m256i q[NV];
-        for (int v = 0; v < NV; ++v)
-            q[v] = _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(_mm256_add_ps(acc[v], half), zero), maximum));
+        for (int v = 0; v < NV; ++v) {
+            if constexpr (M == TMode::Blur)
+                q[v] = _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(_mm256_add_ps(acc[v], half), zero), maximum));
+            else
+                q[v] = __m256i(unsharp.Decide(__builtin_convertvector(nbh::WidenLoad<VI>(in + i0 + v * VL), VF), acc[v]));
+        }
         const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(q[0], q[1]), _mm256_packs_epi32(q[2], q[3]));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i0), _mm256_permutevar8x32_epi32(bytes, order));
     }
     if (i0 < samples) {
         VF acc[NV];
-        RowSums<VF, NV, TMode::Blur, N>(h + i0, channels, c.Plan, acc);
-        for (int v = 0; v < NV && samples - i0 - v * VL > 0; ++v)
-            StoreBlurred<uint8_t, VF, TVec<int32_t, 32>>(out + i0 + v * VL, acc[v], samples - i0 - v * VL);
+        RowSums<VF, NV, M, N>(h + i0, channels, c.Plan, acc);
+        FinishBlockTail<M, VF, VI>(acc, 0, NV, in + i0, out + i0, samples - i0, unsharp);
     }
 }
 
-template <int N>
-PIXORA_NBH_AVX512 void BlurRowBytesAvx512(const float* h, uint8_t* out, std::ptrdiff_t samples, int channels,
-                                          const TPlan& p) noexcept {
+template <TMode M, int N>
+PIXORA_NBH_AVX512 void RowBytesAvx512(const float* h, const uint8_t* in, uint8_t* out, std::ptrdiff_t samples,
+                                      int channels, const TPlan& p,
+                                      const TUnsharpLanes<TVec<float, 64>, TVec<int32_t, 64>, uint8_t, M>& lanes) noexcept {
     using VF = TVec<float, 64>;
+    using VI = TVec<int32_t, 64>;
     constexpr int NV = 4, VL = 16, Block = NV * VL;
-    const TBlurRowCoefficients<N> c(p);
+    const TRowCoefficients<N> c(p);
+    const auto unsharp = lanes;
     const __m512 zero = _mm512_setzero_ps(), maximum = _mm512_set1_ps(255.0f), half = _mm512_set1_ps(0.5f);
     const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
     std::ptrdiff_t i0 = 0;
     for (; i0 + Block <= samples; i0 += Block) {
         VF acc[NV];
-        RowSums<VF, NV, TMode::Blur, N>(h + i0, channels, c.Plan, acc);
+        RowSums<VF, NV, M, N>(h + i0, channels, c.Plan, acc);
         __m512i q[NV];
-        for (int v = 0; v < NV; ++v)
-            q[v] = _mm512_cvttps_epi32(_mm512_min_ps(_mm512_max_ps(_mm512_add_ps(acc[v], half), zero), maximum));
+        for (int v = 0; v < NV; ++v) {
+            if constexpr (M == TMode::Blur)
+                q[v] = _mm512_cvttps_epi32(_mm512_min_ps(_mm512_max_ps(_mm512_add_ps(acc[v], half), zero), maximum));
+            else
+                q[v] = __m512i(unsharp.Decide(__builtin_convertvector(nbh::WidenLoad<VI>(in + i0 + v * VL), VF), acc[v]));
+        }
         const __m512i bytes = _mm512_packus_epi16(_mm512_packs_epi32(q[0], q[1]), _mm512_packs_epi32(q[2], q[3]));
         _mm512_storeu_si512(out + i0, _mm512_permutexvar_epi32(order, bytes));
     }
     if (i0 < samples) {
         VF acc[NV];
-        RowSums<VF, NV, TMode::Blur, N>(h + i0, channels, c.Plan, acc);
-        for (int v = 0; v < NV && samples - i0 - v * VL > 0; ++v)
-            StoreBlurred<uint8_t, VF, TVec<int32_t, 64>>(out + i0 + v * VL, acc[v], samples - i0 - v * VL);
+        RowSums<VF, NV, M, N>(h + i0, channels, c.Plan, acc);
+        FinishBlockTail<M, VF, VI>(acc, 0, NV, in + i0, out + i0, samples - i0, unsharp);
     }
 }
 
@@ -373,15 +402,17 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     // The row pass and the finish of output row y from its column sums h.
     const auto finishRow = [&](int y, const float* h) __attribute__((always_inline)) {
         T* out = dst.Row(y) + std::ptrdiff_t(r.X) * channels;
-        if constexpr (M == TMode::Blur && std::is_same_v<T, uint8_t> && L != TIsa::Baseline) {
-            if constexpr (L == TIsa::Avx2) BlurRowBytesAvx2<N>(h, out, samples, channels, p);
-            else BlurRowBytesAvx512<N>(h, out, samples, channels, p);
-            return;
-        }
         // The unsharp finish runs on the row sums while they are in registers. Its lanes past the
         // row's end read finite samples of the padded row (the ring's pitch leaves a block of
         // room) and are not stored.
         const T* in = ring.Slot(y) + centre;  // the samples of row y
+        if constexpr (std::is_same_v<T, uint8_t> && L == TIsa::Avx2) {
+            RowBytesAvx2<M, N>(h, in, out, samples, channels, p, unsharp);
+            return;
+        } else if constexpr (std::is_same_v<T, uint8_t> && L == TIsa::Avx512) {
+            RowBytesAvx512<M, N>(h, in, out, samples, channels, p, unsharp);
+            return;
+        }
         for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += Block) {
             VF acc[NV];
             RowSums<VF, NV, M, N>(h + i0, channels, p, acc);
