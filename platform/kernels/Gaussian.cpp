@@ -125,13 +125,34 @@ PIXORA_NBH_INLINE void ColumnSums(const T* const* rows, std::ptrdiff_t i, const 
 // converted once and serves every output; a pair of integer samples is added in float, which is
 // exact (both are integers below 2^24 and so is their sum), so each output gets the same bits as
 // ColumnSums gives it.
-template <class VF, int NV, int N, int G, class T>
+//
+// For the plain sums (UnsharpSum), each window's integer sum is the previous one's less its first
+// row plus the next: integers, so exact, and the same sums as ColumnSums forms.
+template <class VF, int NV, TMode M, int N, int G, class T>
 PIXORA_NBH_INLINE void ColumnSumsGroup(const T* const* rows, std::ptrdiff_t i, const TPlan& p, float* out,
                                        std::ptrdiff_t pitch) noexcept {
     static_assert(N > 0 && G > 0);
     constexpr int VL = int(sizeof(VF) / sizeof(float));
     constexpr int m = N / 2;
     using VI = TVec<int32_t, int(sizeof(VF))>;
+    if constexpr (M == TMode::UnsharpSum) {
+#pragma GCC unroll 4
+        for (int v = 0; v < NV; ++v) {
+            VI f[N + G - 1];
+#pragma GCC unroll 32
+            for (int j = 0; j < N + G - 1; ++j) f[j] = nbh::WidenLoad<VI>(rows[j] + i + v * VL);
+            VI sum = f[0];
+#pragma GCC unroll 32
+            for (int k = 1; k < N; ++k) sum = sum + f[k];
+            nbh::Store(out + v * VL, __builtin_convertvector(sum, VF));
+#pragma GCC unroll 4
+            for (int g = 1; g < G; ++g) {
+                sum = sum - f[g - 1] + f[g + N - 1];
+                nbh::Store(out + g * pitch + v * VL, __builtin_convertvector(sum, VF));
+            }
+        }
+        return;
+    }
 #pragma GCC unroll 4
     for (int v = 0; v < NV; ++v) {
         VF f[N + G - 1];
@@ -379,9 +400,9 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
     // Window rows are copied once, padded with their mirrored border pixels, into a ring of
     // sample rows (small enough to stay in the first-level cache for small windows); the column
     // pass then covers the whole padded row and writes float column sums. With the window height
-    // fixed at compile time the weighted modes run the column pass four output rows at a time,
+    // fixed at compile time every mode runs the column pass four output rows at a time,
     // and the ring holds three rows more than the window.
-    constexpr int Group = N > 0 && M != TMode::UnsharpSum ? 4 : 1;  // output rows per column pass
+    constexpr int Group = N > 0 ? 4 : 1;  // output rows per column pass
     const int ringRows = p.Height + Group - 1;
     const nbh::TPadding pad = nbh::MakePadding(r.X, r.Width, p.Width, p.AnchorX, src.Width);
     const std::ptrdiff_t used = std::ptrdiff_t(pad.Pixels) * channels;
@@ -454,9 +475,9 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
             if constexpr (Group > 1) {
                 static_assert(Group == 4);
                 switch (rowsOut) {
-                case 4: ColumnSumsGroup<VF, NV, N, 4>(rows, i, p, padded + i, pitch); break;
-                case 3: ColumnSumsGroup<VF, NV, N, 3>(rows, i, p, padded + i, pitch); break;
-                case 2: ColumnSumsGroup<VF, NV, N, 2>(rows, i, p, padded + i, pitch); break;
+                case 4: ColumnSumsGroup<VF, NV, M, N, 4>(rows, i, p, padded + i, pitch); break;
+                case 3: ColumnSumsGroup<VF, NV, M, N, 3>(rows, i, p, padded + i, pitch); break;
+                case 2: ColumnSumsGroup<VF, NV, M, N, 2>(rows, i, p, padded + i, pitch); break;
                 default: ColumnSums<VF, NV, M, N>(rows, i, p, padded + i); break;
                 }
             } else {

@@ -280,11 +280,13 @@ TEST(Unsharp, AQuotientJustBelowAHalfRoundsDown) {
 TEST(Unsharp, EveryFormatRegionKernelAndPathMatchesTheReference) {
     const testharness::TPoolThreads threads(3);
     // The last two average windows: 8-bit sums stay integers in float; 17 x 17 on 16 bits does
-    // not (65535 × 289 >= 2^24) and takes the float order of the kernel.
+    // not (65535 × 289 >= 2^24) and takes the float order of the kernel. The square windows of
+    // 5 and 15 take the unrolled loops, whose column sums slide from one output row to the next.
     const TSetup setups[] = {{sktGauss, 5, 3, 1.2f, 0.4f, 0.05f}, {sktAverage, 3, 5, 0, 0.6f, 0.02f},
                              {sktGauss, 3, 3, 0, -0.5f, 0.0f},    {sktAverage, 4, 2, 0, 0.3f, 0.1f},
                              {sktGauss, 15, 9, 0, 0.7f, 0.01f},   {sktAverage, 17, 17, 0, 0.45f, 0.0f},
-                             {sktGauss, 5, 5, 0, 0.3f, 0.0f}};
+                             {sktGauss, 5, 5, 0, 0.3f, 0.0f},     {sktAverage, 5, 5, 0, 0.4f, 0.0f},
+                             {sktAverage, 15, 15, 0, 0.35f, 0.0f}};
     for (const TSetup& s : setups)
         for (const TPXVideoFormat format : {vfRGB24, vfRGBA32, vfGray8, vfGray16})
             for (const TRect region : {TRect{0, 0, 37, 23}, TRect{31, 1, 20, 30}, TRect{0, 19, 6, 10}}) {
