@@ -285,7 +285,7 @@ PIXORA_NBH_INLINE void StoreBlurred(T* out, VF acc, std::ptrdiff_t n) noexcept {
 // the dwords back in sample order. The blur clamps with vmaxps and vminps, which give the same
 // lanes as t > 0 ? t : 0 and t < MAX ? t : MAX, NaN included. The coefficients and the unsharp
 // constants are copied to the stack first: the byte stores could alias the caller's, which
-// would then be loaded again for every block. The last partial block takes the generic finish.
+// would then be loaded again for every block. The last partial block takes FinishBlock.
 template <int N>
 struct TRowCoefficients {
     float X[N > 0 ? N : 1];
@@ -299,14 +299,16 @@ struct TRowCoefficients {
     TRowCoefficients(const TRowCoefficients&) = delete;
 };
 
-// The generic finish of the vectors of one block from v = first on, n samples in all.
-template <TMode M, class VF, class VI, class TLanes>
-PIXORA_NBH_INLINE void FinishBlockTail(const VF* acc, int first, int count, const uint8_t* in, uint8_t* out,
-                                       std::ptrdiff_t n, const TLanes& unsharp) noexcept {
+// The generic finish of one block of NV vectors, of which the first n samples are stored: the
+// blur's (StoreBlurred) or the unsharp decision on the samples at `in`. Lanes past n read finite
+// samples (the callers' rows have a block of room) and are not stored.
+template <TMode M, class VF, class VI, int NV, class T, class TLanes>
+PIXORA_NBH_INLINE void FinishBlock(const VF (&acc)[NV], const T* in, T* out, std::ptrdiff_t n,
+                                   const TLanes& unsharp) noexcept {
     constexpr int VL = int(sizeof(VF) / sizeof(float));
-    for (int v = first; v < count && n - v * VL > 0; ++v) {
+    for (int v = 0; v < NV && n - v * VL > 0; ++v) {
         if constexpr (M == TMode::Blur)
-            StoreBlurred<uint8_t, VF, VI>(out + v * VL, acc[v], n - v * VL);
+            StoreBlurred<T, VF, VI>(out + v * VL, acc[v], n - v * VL);
         else
             nbh::StoreSamples(out + v * VL,
                               unsharp.Decide(__builtin_convertvector(nbh::WidenLoad<VI>(in + v * VL), VF), acc[v]),
@@ -342,7 +344,7 @@ PIXORA_NBH_AVX2 void RowBytesAvx2(const float* h, const uint8_t* in, uint8_t* ou
     if (i0 < samples) {
         VF acc[NV];
         RowSums<VF, NV, M, N>(h + i0, channels, c.Plan, acc);
-        FinishBlockTail<M, VF, VI>(acc, 0, NV, in + i0, out + i0, samples - i0, unsharp);
+        FinishBlock<M, VF, VI>(acc, in + i0, out + i0, samples - i0, unsharp);
     }
 }
 
@@ -374,7 +376,7 @@ PIXORA_NBH_AVX512 void RowBytesAvx512(const float* h, const uint8_t* in, uint8_t
     if (i0 < samples) {
         VF acc[NV];
         RowSums<VF, NV, M, N>(h + i0, channels, c.Plan, acc);
-        FinishBlockTail<M, VF, VI>(acc, 0, NV, in + i0, out + i0, samples - i0, unsharp);
+        FinishBlock<M, VF, VI>(acc, in + i0, out + i0, samples - i0, unsharp);
     }
 }
 
@@ -437,16 +439,7 @@ PIXORA_NBH_INLINE void SeparableBand(ConstView<T> src, View<T> dst, TRect r, con
         for (std::ptrdiff_t i0 = 0; i0 < samples; i0 += Block) {
             VF acc[NV];
             RowSums<VF, NV, M, N>(h + i0, channels, p, acc);
-            for (int v = 0; v < NV; ++v) {
-                const std::ptrdiff_t n = samples - i0 - std::ptrdiff_t(v) * VL;
-                if (n <= 0) break;
-                if constexpr (M == TMode::Blur) {
-                    StoreBlurred<T, VF, VI>(out + i0 + v * VL, acc[v], n);
-                } else {
-                    const VF sample = __builtin_convertvector(nbh::WidenLoad<VI>(in + i0 + v * VL), VF);
-                    nbh::StoreSamples(out + i0 + v * VL, unsharp.Decide(sample, acc[v]), n);
-                }
-            }
+            FinishBlock<M, VF, VI>(acc, in + i0, out + i0, samples - i0, unsharp);
         }
     };
 
