@@ -418,6 +418,23 @@ PIXORA_NBH_INLINE void MedianColor(ConstView<uint8_t> src, View<uint8_t> dst, TR
 // floor((s + 285) / 571), as Finish's, so the bytes equal the portable path's.
 constexpr int KGauss5Block = 32;  // output samples per step: one 512-bit vector of 16-bit lanes
 
+// The six terms above for the 16-bit lanes of V from sample i on (c samples a pixel).
+template <class V>
+struct TGauss5Terms {
+    V A, B, C, D, E, F;
+};
+template <class V>
+PIXORA_NBH_INLINE TGauss5Terms<V> Gauss5Terms(const int16_t* u0, const int16_t* u1, const int16_t* u2, std::ptrdiff_t i,
+                                              std::ptrdiff_t c) noexcept {
+    const auto at = [&](const int16_t* u, int k) __attribute__((always_inline)) { return nbh::Load<V>(u + i + k * c); };
+    return {at(u0, 0) + at(u0, 4),
+            (at(u0, 1) + at(u0, 3)) + (at(u1, 0) + at(u1, 4)),
+            at(u0, 2) + (at(u2, 0) + at(u2, 4)),
+            at(u1, 1) + at(u1, 3),
+            at(u1, 2) + (at(u2, 1) + at(u2, 3)),
+            at(u2, 2)};
+}
+
 PIXORA_NBH_AVX512 void Gauss5VerticalAvx512(const uint8_t* const* rows, int16_t* __restrict u0,
                                             int16_t* __restrict u1, int16_t* __restrict u2,
                                             std::ptrdiff_t n) noexcept {
@@ -445,7 +462,6 @@ PIXORA_NBH_AVX512 void Gauss5HorizontalAvx512(const int16_t* u0, const int16_t* 
     const __m512 inverse = _mm512_set1_ps(float(1.0 / 571));
     const __m512 offset = _mm512_set1_ps(float((571 / 2 + 0.5) / 571));
     for (std::ptrdiff_t i = 0; i < n; i += KGauss5Block) {
-        const auto at = [=](const int16_t* u, int k) PIXORA_NBH_AVX512 { return _mm512_loadu_si512(u + i + k * c); };
         // trunc(s × (1 / 571) + 285.5 / 571) with one rounding of the sum. For s < 2^18 the
         // rounded inverse puts the product at most 2^-16 off, the offset is 2^-26 off and the
         // final rounding (the result is below 256) adds 2^-17: the result is within 2^-15 of
@@ -454,13 +470,9 @@ PIXORA_NBH_AVX512 void Gauss5HorizontalAvx512(const int16_t* u0, const int16_t* 
         const auto quotient = [=](__m512i s) PIXORA_NBH_AVX512 {
             return _mm512_cvttps_epi32(_mm512_fmadd_ps(_mm512_cvtepi32_ps(s), inverse, offset));
         };
-        const __m512i A = _mm512_add_epi16(at(u0, 0), at(u0, 4));
-        const __m512i B = _mm512_add_epi16(_mm512_add_epi16(at(u0, 1), at(u0, 3)),
-                                           _mm512_add_epi16(at(u1, 0), at(u1, 4)));
-        const __m512i C = _mm512_add_epi16(at(u0, 2), _mm512_add_epi16(at(u2, 0), at(u2, 4)));
-        const __m512i D = _mm512_add_epi16(at(u1, 1), at(u1, 3));
-        const __m512i E = _mm512_add_epi16(at(u1, 2), _mm512_add_epi16(at(u2, 1), at(u2, 3)));
-        const __m512i F = at(u2, 2);
+        const auto t = Gauss5Terms<nbh::TVec<int16_t, 64>>(u0, u1, u2, i, c);
+        const __m512i A = __m512i(t.A), B = __m512i(t.B), C = __m512i(t.C), D = __m512i(t.D), E = __m512i(t.E),
+                      F = __m512i(t.F);
         // Within each 128-bit lane, unpacklo takes pixels 0-3 and unpackhi pixels 4-7; packing the
         // two results again restores the order.
         const __m512i lo = _mm512_add_epi32(
@@ -544,18 +556,12 @@ PIXORA_NBH_AVX2 void Gauss5HorizontalAvx2(const int16_t* u0, const int16_t* u1, 
     const __m256 half = _mm256_set1_ps(571 / 2 + 0.5f);  // s + 285.5 is exact in float
     const __m256 inverse = _mm256_set1_ps(float(1.0 / 571));
     for (std::ptrdiff_t i = 0; i < n; i += KGauss5BlockAvx2) {
-        const auto at = [=](const int16_t* u, int k) PIXORA_NBH_AVX2 {
-            return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + i + k * c));
-        };
         const auto quotient = [=](__m256i s) PIXORA_NBH_AVX2 {
             return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_add_ps(_mm256_cvtepi32_ps(s), half), inverse));
         };
-        const __m256i A = _mm256_add_epi16(at(u0, 0), at(u0, 4));
-        const __m256i B = _mm256_add_epi16(_mm256_add_epi16(at(u0, 1), at(u0, 3)), _mm256_add_epi16(at(u1, 0), at(u1, 4)));
-        const __m256i C = _mm256_add_epi16(at(u0, 2), _mm256_add_epi16(at(u2, 0), at(u2, 4)));
-        const __m256i D = _mm256_add_epi16(at(u1, 1), at(u1, 3));
-        const __m256i E = _mm256_add_epi16(at(u1, 2), _mm256_add_epi16(at(u2, 1), at(u2, 3)));
-        const __m256i F = at(u2, 2);
+        const auto t = Gauss5Terms<nbh::TVec<int16_t, 32>>(u0, u1, u2, i, c);
+        const __m256i A = __m256i(t.A), B = __m256i(t.B), C = __m256i(t.C), D = __m256i(t.D), E = __m256i(t.E),
+                      F = __m256i(t.F);
         const __m256i lo = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(A, B), wAB),
                                                              _mm256_madd_epi16(_mm256_unpacklo_epi16(C, D), wCD)),
                                             _mm256_madd_epi16(_mm256_unpacklo_epi16(E, F), wEF));
